@@ -1,0 +1,66 @@
+// Resource and control ids of the program, named by role.
+#pragma once
+
+// Dialog templates
+#define IDD_MAIN_WINDOW 101
+#define IDD_ABOUT_PAGE 103
+#define IDD_SPLIT_PAGE 111
+#define IDD_MERGE_PAGE 112
+#define IDD_HELP_PAGE 113
+#define IDD_TRACK_INFO 119
+
+// Other resources
+#define IDI_APP_ICON 103
+#define IDR_HELP_TEXT 116
+#define IDR_MANIFEST 1
+
+// Main window
+#define IDC_MAIN_TABS 1044
+#define IDC_MAIN_QUIT 1027
+
+// Controls shared by both working pages
+#define IDC_PAGE_LIST 1007
+#define IDC_PAGE_STATUS 1015
+#define IDC_PAGE_ACTION 1023
+#define IDC_PAGE_REMOVE 1026
+#define IDC_PAGE_CLEAR 1027
+
+// Split page
+#define IDC_SPLIT_SOURCE 1000
+#define IDC_SPLIT_TEMPLATE 1001
+#define IDC_SPLIT_BROWSE 1002
+#define IDC_SPLIT_ADD_TIME 1005
+#define IDC_SPLIT_FOLDER 1006
+#define IDC_SPLIT_LIST 1007
+#define IDC_SPLIT_FIELD_INFO 1008
+#define IDC_SPLIT_TIME 1009
+#define IDC_SPLIT_BITRATE 1010
+#define IDC_SPLIT_EQUAL 1014
+#define IDC_SPLIT_STATUS 1015
+#define IDC_SPLIT_CHOOSE_FOLDER 1018
+#define IDC_SPLIT_GRAB_WINAMP 1019
+#define IDC_SPLIT_CUE_IMPORT 1020
+#define IDC_SPLIT_CUE_EXPORT 1021
+#define IDC_SPLIT_ACTION 1023
+#define IDC_SPLIT_REMOVE 1026
+#define IDC_SPLIT_CLEAR 1027
+#define IDC_SPLIT_NAMING 1028
+
+// Merge page
+#define IDC_MERGE_DESTINATION 1001
+#define IDC_MERGE_CHOOSE 1003
+#define IDC_MERGE_ADD 1005
+#define IDC_MERGE_LIST 1007
+#define IDC_MERGE_STATUS 1015
+#define IDC_MERGE_ACTION 1023
+#define IDC_MERGE_REMOVE 1026
+#define IDC_MERGE_CLEAR 1027
+#define IDC_MERGE_SPIN 1040
+
+// Help and About pages
+#define IDC_HELP_TEXT 1046
+#define IDC_ABOUT_LINK 1052
+
+// Track info dialog
+#define IDC_TRACK_ARTIST 1058
+#define IDC_TRACK_TITLE 1059

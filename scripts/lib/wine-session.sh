@@ -1,0 +1,57 @@
+# Sourced by scripts/test and scripts/run: a Wine prefix inside the Windows
+# build folder, a virtual X display and one wineserver for the session.
+# stop_wine_session ends both; callers trap it on EXIT.
+
+WIN_BUILD="${WIN_BUILD:-$ROOT/build/win}"
+export WINEPREFIX="$WIN_BUILD/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+
+_xvfb_pid=""
+
+start_display() {
+  if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return; fi
+  local n=90
+  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  _xvfb_pid=$!
+  export DISPLAY=":$n"
+  for _ in $(seq 1 100); do
+    [ -e "/tmp/.X11-unix/X$n" ] && xdpyinfo >/dev/null 2>&1 && return
+    sleep 0.1
+  done
+  echo "wine-session: Xvfb did not start" >&2
+  return 1
+}
+
+ensure_prefix() {
+  mkdir -p "$WIN_BUILD"
+  if [ ! -f "$WINEPREFIX/.snipwise-ready" ]; then
+    echo "wine-session: creating the Wine prefix (once)"
+    rm -rf "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+    wineserver -w
+    # Without a window manager Wine waits about 2 s whenever a dialog closes
+    # unless its windows are unmanaged; and no crash dialog may block a test.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.snipwise-ready"
+  fi
+}
+
+start_wine_session() {
+  start_display
+  ensure_prefix
+  wineserver -p >/dev/null 2>&1 || true
+}
+
+stop_wine_session() {
+  wineserver -k >/dev/null 2>&1 || true
+  if [ -n "$_xvfb_pid" ]; then
+    kill "$_xvfb_pid" >/dev/null 2>&1 || true
+    wait "$_xvfb_pid" 2>/dev/null || true
+    _xvfb_pid=""
+  fi
+}

@@ -1,0 +1,3 @@
+#include "app/win/pages.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) { return RunProgram(instance); }

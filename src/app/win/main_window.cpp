@@ -1,0 +1,121 @@
+// The main window: tab control, the four pages, the message loop.
+#include <commctrl.h>
+
+#include "app/property_list.h"
+#include "app/win/pages.h"
+#include "resource_ids.h"
+
+HWND CurrentPage = nullptr;
+
+namespace {
+
+struct PageInfo {
+  const char* tabText;
+  int templateId;
+  DLGPROC proc;
+  int32_t pageId;
+  const char* entryName;
+};
+
+const PageInfo kPages[] = {
+    {"Split", IDD_SPLIT_PAGE, SplitPageProc, kPropSplitWindow, "Split Window"},
+    {"Join", IDD_MERGE_PAGE, MergePageProc, kPropMergeWindow, "Merge Window"},
+    {"Help", IDD_HELP_PAGE, HelpPageProc, kPropHelpWindow, "Help Window"},
+    {"About", IDD_ABOUT_PAGE, AboutPageProc, kPropAboutWindow, "About Window"},
+};
+
+PropertyEntry* ListOf(HWND window) {
+  return reinterpret_cast<PropertyEntry*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+}
+
+void ChangeTab(HWND mainWindow) {
+  LRESULT index = SendDlgItemMessageA(mainWindow, IDC_MAIN_TABS, TCM_GETCURSEL, 0, 0);
+  if (index < 0 || index > 3) return;
+  ShowWindow(CurrentPage, SW_HIDE);
+  CurrentPage = static_cast<HWND>(FindProperty(ListOf(mainWindow), kPropSplitWindow + static_cast<int32_t>(index)));
+  ShowWindow(CurrentPage, SW_SHOW);
+  SetFocus(CurrentPage);
+}
+
+}  // namespace
+
+void InsertTabs(HWND tabControl) {
+  for (int i = 0; i < 4; ++i) {
+    TCITEMA item = {};
+    item.mask = TCIF_TEXT;
+    item.pszText = const_cast<char*>(kPages[i].tabText);
+    SendMessageA(tabControl, TCM_INSERTITEMA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+  }
+}
+
+void CreatePages(HWND mainWindow, PropertyEntry* list) {
+  HINSTANCE module = GetModuleHandleA(nullptr);
+  for (const PageInfo& page : kPages) {
+    HWND window = CreateDialogParamA(module, MAKEINTRESOURCEA(page.templateId), mainWindow, page.proc,
+                                     reinterpret_cast<LPARAM>(list));
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(list));
+    SetWindowPos(window, HWND_TOP, 25, 40, 0, 0, SWP_NOSIZE);
+    AddProperty(list, window, nullptr, page.pageId, page.entryName);
+  }
+}
+
+INT_PTR CALLBACK MainWindowProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG: {
+      auto* list = reinterpret_cast<PropertyEntry*>(lParam);
+      InsertTabs(GetDlgItem(dialog, IDC_MAIN_TABS));
+      CreatePages(dialog, list);
+      CurrentPage = static_cast<HWND>(FindProperty(list, kPropSplitWindow));
+      ShowWindow(CurrentPage, SW_SHOW);
+      return TRUE;
+    }
+    case WM_NOTIFY:
+      if (reinterpret_cast<NMHDR*>(lParam)->code == TCN_SELCHANGE) ChangeTab(dialog);
+      return FALSE;
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDC_MAIN_QUIT) DestroyWindow(dialog);
+      return FALSE;
+    case WM_CLOSE:
+      DestroyWindow(dialog);
+      return FALSE;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+int RunProgram(HINSTANCE instance) {
+  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES | ICC_UPDOWN_CLASS};
+  InitCommonControlsEx(&controls);
+
+  PropertyEntry* list = CreatePropertyList(nullptr, nullptr, kPropRoot, nullptr);
+  HWND mainWindow = list ? CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_MAIN_WINDOW), nullptr, MainWindowProc,
+                                              reinterpret_cast<LPARAM>(list))
+                         : nullptr;
+  if (!mainWindow) {
+    MessageBoxA(nullptr, "MP3 Snipwise could not start: there is not enough memory or a resource is missing.",
+                kAppCaption, MB_OK | MB_ICONWARNING);
+    FreePropertyList(list);
+    return 1;
+  }
+  SetWindowLongPtrA(mainWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(list));
+  HWND splitPage = static_cast<HWND>(FindProperty(list, kPropSplitWindow));
+  HWND mergePage = static_cast<HWND>(FindProperty(list, kPropMergeWindow));
+  HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP_ICON));
+  SetClassLongPtrA(mainWindow, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
+  ShowWindow(mainWindow, SW_SHOW);
+
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    if (IsDialogMessageA(splitPage, &msg)) continue;
+    if (IsDialogMessageA(mergePage, &msg)) continue;
+    if (IsDialogMessageA(mainWindow, &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  DestroyIcon(icon);
+  FreePropertyList(list);
+  return static_cast<int>(msg.wParam);
+}

@@ -1,0 +1,29 @@
+// CUE sheets: reading track times, performers and titles, and writing them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace snip {
+
+struct CueTrack {
+  int32_t offset = 0;  // hundredths of a second
+  std::string performer;
+  std::string title;
+};
+
+struct CueSheet {
+  std::string file;  // the FILE line's name, if any
+  std::vector<CueTrack> tracks;
+};
+
+// Parses a sheet. On failure returns false and sets errorLine (from 1) and
+// message (the warning shown to the user, naming the line).
+bool ParseCueSheet(std::string_view text, CueSheet* sheet, int* errorLine, std::string* message);
+
+// Writes a sheet naming sourceFile with one TRACK per entry.
+std::string FormatCueSheet(const std::string& sourceFile, const std::vector<CueTrack>& tracks);
+
+}  // namespace snip

@@ -1,0 +1,59 @@
+// Cutting a constant-bitrate source into tracks. Portable: the window layer
+// reads the page's controls into a SplitJob and runs it on its worker thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace snip {
+
+struct SplitMark {
+  int32_t offset = 0;  // hundredths of a second from the first audio frame
+  std::string artist;
+  std::string title;
+};
+
+struct SplitJob {
+  std::string sourcePath;
+  std::string folder;        // output folder ending in a separator; empty: the source's folder
+  std::string nameTemplate;  // the destination name template
+  int32_t bitrate = 0;       // kbit/s, from the scan
+  int32_t bitrateIndex = 0;  // from the scan
+  int64_t firstFrame = 0;    // first audio frame, from the scan
+  std::vector<SplitMark> marks;  // the track list in order; marks[0] is the 000:00.00 marker
+  bool equalSegments = false;
+};
+
+enum class SplitRefusal { None, InvalidTemplate, EqualSegmentsNeedOffset, NeedTrackField };
+// Checks a job before anything is opened or written, in the order: template
+// characters, equal segments with fewer than 2 marks, %track% missing when
+// more than one track would be made.
+SplitRefusal ValidateSplitJob(const SplitJob& job);
+const char* SplitRefusalMessage(SplitRefusal refusal);
+
+enum class SplitOutcome { Completed, Cancelled, FileError };
+const char* SplitOutcomeMessage(SplitOutcome outcome);
+
+struct SplitHooks {
+  // Asked before each track; true ends the run as cancelled.
+  std::function<bool()> haltRequested;
+  // Told the number (from 1) of each track as it begins.
+  std::function<void(int trackNumber)> trackStarted;
+  // Bytes of the source consumed so far, of the total to cut.
+  std::function<void(int64_t done, int64_t total)> progress;
+};
+
+struct SplitSummary {
+  std::vector<std::string> files;  // tracks written, in order
+};
+
+// Runs a validated job: opens the source, cuts every track, appends the
+// source's ID3v1 tag to each. Tracks already written stay after a halt or an
+// error.
+SplitOutcome RunSplit(const SplitJob& job, const SplitHooks& hooks, SplitSummary* summary = nullptr);
+
+extern const char* const kSplitNeedInputsMessage;
+
+}  // namespace snip
