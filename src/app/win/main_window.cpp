@@ -1,8 +1,9 @@
 // The main window: tab control, the four pages, the message loop.
+#include "app/win/pages.h"
+
 #include <commctrl.h>
 
 #include "app/property_list.h"
-#include "app/win/pages.h"
 #include "resource_ids.h"
 
 HWND CurrentPage = nullptr;
