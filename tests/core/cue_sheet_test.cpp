@@ -324,7 +324,11 @@ TEST(CueSheetRoundTrip, AnEditedIndexOutweighsTheExactTime) {
 TEST(CueSheetRoundTrip, ListsComeBackWhole) {
   std::vector<CueTrack> tracks = {T(0, "", ""), T(H(3, 25, 98), "Artist Two", "Deep Track (Extended Mix)"),
                                   T(H(105, 30, 4), "  spaced  ", "Late: Night / Part 2"), T(H(200, 0, 1), "", "x")};
-  for (int i = 0; i < 120; ++i) tracks.push_back(T(H(300 + i, 0, 0), "P" + std::to_string(i), ""));
+  for (int i = 0; i < 120; ++i) {
+    std::string performer = std::to_string(i);
+    performer.append(" P");
+    tracks.push_back(T(H(300 + i, 0, 0), performer, ""));
+  }
   CueSheet sheet = Parsed(FormatCueSheet("C:\\Rips\\Night Set.mp3", tracks));
   EXPECT_EQ(sheet.file, "C:\\Rips\\Night Set.mp3");
   ExpectTracks(sheet, tracks);
