@@ -254,6 +254,10 @@ class AboutPageTest : public ::testing::Test {
     openCalls.clear();
     program_.ClickTab(3);
     ASSERT_TRUE(IsWindowVisible(program_.About()));
+    // Other tests may run beside this one on the same display: keep their
+    // windows from catching the clicks.
+    SetWindowPos(program_.Main(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    Pump();
   }
   void TearDown() override { LinkOpener = saved_; }
 
@@ -269,6 +273,8 @@ class AboutPageTest : public ::testing::Test {
     ClickAtScreen(screen);
   }
   void ClickAtScreen(POINT screen) {
+    HWND under = WindowFromPoint(screen);
+    ASSERT_TRUE(under == program_.About() || IsChild(program_.About(), under)) << "the point lies on the About page";
     SetCursorPos(screen.x, screen.y);
     Pump();
     INPUT input[2] = {};
