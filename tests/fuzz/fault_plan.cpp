@@ -20,6 +20,12 @@ FaultScope::FaultScope(FaultPlan* plan) {
   });
 }
 
+std::string Describe(const FaultPlan& plan) {
+  static const char* const kinds[] = {"no fault", "read fails", "write fails", "write comes up short"};
+  return std::string(kinds[static_cast<int>(plan.kind)]) + " (operation " + std::to_string(plan.at) + ", " +
+         std::to_string(plan.size) + " bytes at " + std::to_string(plan.position) + " of " + plan.path + ")";
+}
+
 FaultScope::~FaultScope() { snip::SetFileFaultHook(nullptr); }
 
 }  // namespace snip::fuzz

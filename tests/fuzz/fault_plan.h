@@ -22,6 +22,9 @@ struct FaultPlan {
   size_t size = 0;
 };
 
+// What fired, for messages.
+std::string Describe(const FaultPlan& plan);
+
 // Installs the plan as the file fault hook until destroyed.
 class FaultScope {
  public:

@@ -97,7 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(outcome != snip::JoinOutcome::DestinationIsInput, "a separate destination was taken for an input");
   FUZZ_CHECK(outcome != snip::JoinOutcome::Halted, "halted without being asked");
   if (fault.fired) {
-    FUZZ_CHECK(outcome == snip::JoinOutcome::FileError, "a failed read or write did not end as a file error");
+    FUZZ_CHECK(outcome == snip::JoinOutcome::FileError,
+               "a failed read or write did not end as a file error: " + snip::fuzz::Describe(fault));
     return 0;
   }
 

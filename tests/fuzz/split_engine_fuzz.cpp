@@ -122,7 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (s.fault.kind == FaultKind::ReadFails && !tagRead) {
       // A tag that cannot be read counts as absent; the run goes on.
     } else {
-      FUZZ_CHECK(outcome == snip::SplitOutcome::FileError, "a failed read or write did not end as a file error");
+      FUZZ_CHECK(outcome == snip::SplitOutcome::FileError,
+                 "a failed read or write did not end as a file error: " + snip::fuzz::Describe(s.fault));
       return 0;
     }
   }
