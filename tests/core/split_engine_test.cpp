@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "app/file_io.h"
+#include "mpeg/frame_header.h"
+#include "mpeg/source_scan.h"
 #include "support/mpeg_frames.h"
 
 namespace {
@@ -645,6 +647,55 @@ TEST_F(SplitEngine, EncoderOutputSplitsIntoWholeFrames) {
     Append(joined, t);
   }
   EXPECT_TRUE(joined == Bytes(src.begin() + firstFrame, src.begin() + audioEnd));
+}
+
+// Every encoder layout of the corpus, through the scan as the program runs
+// it: the tracks hold the audio from the first audio frame to the tag, each
+// starts on a frame of the source's bitrate within one frame of its mark.
+TEST_F(SplitEngine, EveryCorpusLayoutSplitsOnFrames) {
+  std::string corpus = snip::test::CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "no corpus";
+  for (const char* name : {"mpeg1-32", "mpeg1-128", "mpeg1-320", "mpeg2-64", "mpeg25-8", "mpeg25-16"}) {
+    SCOPED_TRACE(name);
+    Bytes src = ReadBytes(corpus + name + ".mp3");
+    snip::File file = snip::File::OpenRead(corpus + name + ".mp3");
+    snip::ScanResult scan = snip::SourceScan(file);
+    ASSERT_EQ(scan.outcome, snip::ScanOutcome::Accepted);
+    bool tagged = std::memcmp(src.data() + src.size() - 128, "TAG", 3) == 0;
+    int64_t audioEnd = static_cast<int64_t>(src.size()) - (tagged ? 128 : 0);
+
+    TempDir local;
+    WriteBytes(local.File("src.mp3"), src);
+    SplitJob job;
+    job.sourcePath = local.File("src.mp3");
+    job.nameTemplate = "%file% - %track%";
+    job.bitrate = scan.bitrate;
+    job.bitrateIndex = scan.bitrateIndex;
+    job.firstFrame = scan.audioStart;
+    job.marks = Marks({0, 250, 777, 1201, 1650});
+    snip::SplitSummary summary;
+    ASSERT_EQ(snip::RunSplit(job, SplitHooks(), &summary), SplitOutcome::Completed);
+    ASSERT_EQ(summary.files.size(), 5u);
+    const int64_t bph = scan.bitrate * 10 / 8;
+    const int64_t maxFrame = snip::Layer3FrameLength(src.data() + scan.audioStart) + 1;
+    ASSERT_GT(maxFrame, 1);
+    Bytes joined;
+    for (size_t k = 0; k < summary.files.size(); ++k) {
+      Bytes t = ReadBytes(summary.files[k]);
+      if (tagged) t.resize(t.size() - 128);
+      ASSERT_GT(t.size(), 4u);
+      EXPECT_EQ(t[0], 0xFF);
+      EXPECT_EQ(t[2] >> 4, scan.bitrateIndex);
+      if (k > 0) {
+        int64_t begin = scan.audioStart + static_cast<int64_t>(joined.size());
+        int64_t cut = scan.audioStart + job.marks[k].offset * bph;
+        EXPECT_GE(begin, cut);
+        EXPECT_LE(begin - cut, maxFrame);
+      }
+      Append(joined, t);
+    }
+    EXPECT_TRUE(joined == Bytes(src.begin() + scan.audioStart, src.begin() + audioEnd));
+  }
 }
 
 }  // namespace
