@@ -49,8 +49,10 @@ bool MeasureInput(File& input, std::vector<uint8_t>& buffer, InputSpan* span) {
   int64_t header = 0;
   int frameLength = 0;
   bool isInfo = false;
-  if (LocateFirstFrame(input, 0, &header, &frameLength, &isInfo) && isInfo && frameLength > 0 &&
-      header + frameLength <= span->stop) {
+  bool readFailed = false;
+  bool found = LocateFirstFrame(input, 0, &header, &frameLength, &isInfo, &readFailed);
+  if (readFailed) return false;
+  if (found && isInfo && frameLength > 0 && header + frameLength <= span->stop) {
     span->skipFrom = header;
     span->skipTo = header + frameLength;
   }

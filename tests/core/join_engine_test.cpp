@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -221,7 +222,7 @@ TEST_F(JoinEngine, ReadAndWriteFailuresAreFileErrors) {
   std::vector<Case> cases = {
       {"read of a fails midway",
        [](FileOp op, const std::string& path, int64_t position, size_t n) -> int64_t {
-         return op == FileOp::Read && EndsWith(path, "a.mp3") && position >= 262144 && n > 128
+         return op == FileOp::Read && EndsWith(path, "a.mp3") && position >= 262144 && n > 4096
                     ? -1
                     : static_cast<int64_t>(n);
        },
@@ -242,6 +243,14 @@ TEST_F(JoinEngine, ReadAndWriteFailuresAreFileErrors) {
                                                                                        : static_cast<int64_t>(n);
        },
        524288 + (600000 - 524288) / 2},
+      {"one read of b fails while its first frame is looked for",
+       [fired = std::make_shared<bool>(false)](FileOp op, const std::string& path, int64_t position,
+                                               size_t n) -> int64_t {
+         if (op != FileOp::Read || !EndsWith(path, "b.mp3") || position != 0 || *fired) return static_cast<int64_t>(n);
+         *fired = true;
+         return -1;
+       },
+       600000},
       {"input cannot be opened",
        [](FileOp op, const std::string& path, int64_t, size_t n) -> int64_t {
          return op == FileOp::OpenRead && EndsWith(path, "b.mp3") ? -1 : static_cast<int64_t>(n);
