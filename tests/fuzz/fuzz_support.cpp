@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <unistd.h>
 
 namespace snip::fuzz {
@@ -63,9 +62,13 @@ void WriteFileBytes(const std::string& path, const uint8_t* data, size_t size) {
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) Fail(__FILE__, __LINE__, "cannot read " + path);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<uint8_t> bytes(static_cast<size_t>(in.tellg()));
+  in.seekg(0);
+  if (!bytes.empty()) in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!in) Fail(__FILE__, __LINE__, "cannot read " + path);
+  return bytes;
 }
 
 std::vector<uint8_t> InputReader::Bytes(size_t n) {
