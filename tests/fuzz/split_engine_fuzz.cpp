@@ -3,8 +3,8 @@
 // source's bytes. Whatever the input, every source byte from the first frame
 // to the end of the audio lands in exactly one track, in order; each track
 // carries the source's tag once; every cut lands on the first real frame of
-// the source's bitrate at or after its point; a file fault never ends as a
-// success.
+// the source's bitrate at or after its point (and no track is empty); a file
+// fault never ends as a success.
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -170,12 +170,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(pos + n <= audioEnd, "track " + std::to_string(k + 1) + " runs past the audio");
     FUZZ_CHECK(std::equal(track.begin(), track.end(), src.begin() + pos),
                "track " + std::to_string(k + 1) + " is not the next span of the source");
+    FUZZ_CHECK(n > 0 || pos == audioEnd, "track " + std::to_string(k + 1) + " holds no audio");
     if (k > 0) FUZZ_CHECK(isFrame(pos), "track " + std::to_string(k + 1) + " does not start on a frame");
     int64_t next = pos + n;
     bool last = k + 1 == summary.files.size();
     if (!last || next < audioEnd) {
-      // The cut: the first frame at or after the later of the track's start and its point.
-      int64_t from = std::max(pos, std::min(target(k), audioEnd));
+      // The cut: the first frame at or after the track's point; a track
+      // whose point lies at or before its start keeps at least its first
+      // frame, so the search then begins one byte in.
+      int64_t point = std::min(target(k), audioEnd);
+      int64_t from = point > pos ? point : pos + 1;
       FUZZ_CHECK(next >= from, "track " + std::to_string(k + 1) + " was cut before its point");
       for (int64_t p = from; p < next; ++p) {
         FUZZ_CHECK(!isFrame(p), "track " + std::to_string(k + 1) + " passed a frame where it should be cut");
