@@ -13,7 +13,7 @@
 
 #include "app/file_io.h"
 #include "app/property_list.h"
-#include "mpeg_frames.h"
+#include "support/mpeg_frames.h"
 #include "resource_ids.h"
 #include "split/split_engine.h"
 #include "split/win/track_marks.h"
@@ -82,6 +82,55 @@ class FileGate {
   std::condition_variable opened_;
   bool open_ = false;
   std::atomic<int> reached_{0};
+};
+
+// What the page showed at the moment a message box of the worker thread was
+// activated: the run's end must leave the page idle before its message. The
+// worker is held at its first file operation until the watch is set.
+class PageAtBox {
+ public:
+  struct Seen {
+    std::string caption, status;
+    bool allEnabled = false;
+  };
+  explicit PageAtBox(HWND page) {
+    page_ = page;
+    seen_ = {};
+    workerThread_ = 0;
+    watching_ = false;
+    snip::SetFileFaultHook([](snip::FileOp, const std::string&, int64_t, size_t n) -> int64_t {
+      workerThread_ = GetCurrentThreadId();
+      for (int i = 0; i < 2000 && !watching_; ++i) Sleep(5);
+      return static_cast<int64_t>(n);
+    });
+  }
+  ~PageAtBox() {
+    if (hook_) UnhookWindowsHookEx(hook_);
+    snip::SetFileFaultHook(nullptr);
+  }
+  // Waits for the worker's first file operation and watches its thread.
+  bool Watch() {
+    if (!PumpUntil([] { return workerThread_ != 0; })) return false;
+    hook_ = SetWindowsHookExA(WH_CBT, Hook, nullptr, workerThread_);
+    watching_ = true;
+    return hook_ != nullptr;
+  }
+  static const std::vector<Seen>& Boxes() { return seen_; }
+
+ private:
+  static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_ACTIVATE && Text(reinterpret_cast<HWND>(wParam)) == "MP3 Snipwise") {
+      Seen seen{Text(page_, IDC_PAGE_ACTION), Text(page_, IDC_PAGE_STATUS), true};
+      for (HWND child : Children(page_)) seen.allEnabled = seen.allEnabled && IsWindowEnabled(child);
+      seen_.push_back(seen);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+  }
+  static inline HWND page_ = nullptr;
+  static inline std::atomic<DWORD> workerThread_{0};
+  static inline std::atomic<bool> watching_{false};
+  static inline std::vector<Seen> seen_;
+  HHOOK hook_ = nullptr;
 };
 
 class SplitRunTest : public ::testing::Test {
@@ -173,9 +222,10 @@ class SplitRunTest : public ::testing::Test {
     EXPECT_EQ(joined, std::vector<uint8_t>(source_.begin() + firstFrame_, source_.end() - 128));
   }
 
+  // The watcher outlives the window: it asks the windows for their captions.
+  MessageBoxWatcher boxes_;
   AppWindow app_;
   HWND page_ = nullptr;
-  MessageBoxWatcher boxes_;
   TempDir sourceDir_, outDir_, refDir_;
   std::string sourcePath_;
   std::vector<uint8_t> source_;
@@ -196,8 +246,15 @@ TEST_F(SplitRunTest, ChosenSourceAndFolderAreCutAtTheMarks) {
   AddTimes({"000:02.00", "000:04.50"});
   ASSERT_EQ(ListLines(page_, IDC_SPLIT_LIST).size(), 3u);
 
-  ExpectBox(Run(), kCompleted, MB_ICONINFORMATION);
+  PageAtBox atBox(page_);
+  PostClick(page_, IDC_SPLIT_ACTION);
+  ASSERT_TRUE(atBox.Watch());
+  ExpectBox(WaitForEnd(), kCompleted, MB_ICONINFORMATION);
   ExpectIdle();
+  ASSERT_EQ(PageAtBox::Boxes().size(), 1u);
+  EXPECT_EQ(PageAtBox::Boxes()[0].caption, "Create Tracks");
+  EXPECT_EQ(PageAtBox::Boxes()[0].status, "Status: Idle");
+  EXPECT_TRUE(PageAtBox::Boxes()[0].allEnabled);
   Files tracks = FilesIn(outDir_.Path());
   ASSERT_EQ(tracks.size(), 3u);
   EXPECT_EQ(tracks, Reference({0, 200, 450}));
@@ -391,9 +448,17 @@ TEST_F(SplitRunTest, FailedWritesEndWithTheFileErrorAndKeepEarlierTracks) {
 
 TEST_F(SplitRunTest, MissingSourceIsAFileError) {
   MakeSource(2);
+  AddTimes({"000:01.00"});
   std::filesystem::remove(sourcePath_);
-  ExpectBox(Run(), kFileError, MB_ICONWARNING);
+  PageAtBox atBox(page_);
+  PostClick(page_, IDC_SPLIT_ACTION);
+  ASSERT_TRUE(atBox.Watch());
+  ExpectBox(WaitForEnd(), kFileError, MB_ICONWARNING);
   ExpectIdle();
+  ASSERT_EQ(PageAtBox::Boxes().size(), 1u);
+  EXPECT_EQ(PageAtBox::Boxes()[0].caption, "Create Tracks");
+  EXPECT_EQ(PageAtBox::Boxes()[0].status, "Status: Idle");
+  EXPECT_TRUE(PageAtBox::Boxes()[0].allEnabled);
   EXPECT_TRUE(FilesIn(outDir_.Path()).empty());
 }
 
