@@ -14,12 +14,12 @@ enum class ScanOutcome { Accepted, Vbr, NotLayer3, Unusable };
 
 struct ScanResult {
   ScanOutcome outcome = ScanOutcome::Unusable;
-  int32_t bitrate = 0;       // kbit/s
-  int32_t bitrateIndex = 0;  // 0..14
-  int64_t firstHeader = 0;   // offset of the first frame header
-  int64_t audioStart = 0;    // first audio frame: after a leading Info frame, else firstHeader
-  int64_t id3v2Size = 0;     // bytes of a leading ID3v2 tag (0 when none)
-  bool hasInfoFrame = false; // the first frame is an "Info"/"Xing"-style frame
+  int32_t bitrate = 0;        // kbit/s
+  int32_t bitrateIndex = 0;   // 0..14
+  int64_t firstHeader = 0;    // offset of the first frame header
+  int64_t audioStart = 0;     // first audio frame: after a leading Info frame, else firstHeader
+  int64_t id3v2Size = 0;      // bytes of a leading ID3v2 tag (0 when none)
+  bool hasInfoFrame = false;  // the first frame is an "Info"/"Xing"-style frame
 };
 
 // Scans from the file's current position (the start of the file). On
@@ -47,7 +47,10 @@ int64_t Id3v2TagSize(const uint8_t* data, size_t n);
 
 // Offset of the confirmed first frame header at or after `from` (skipping a
 // leading ID3v2 tag at `from`) and whether that frame is an "Info"/"Xing"/
-// "VBRI" frame; returns false when no header is found. Used by the join.
-bool LocateFirstFrame(File& file, int64_t from, int64_t* headerOffset, int* frameLength, bool* isInfoFrame);
+// "VBRI" frame; returns false when no header is found or a read fails, and
+// then tells, through readFailed when given, whether a read failed. Used by
+// the join.
+bool LocateFirstFrame(File& file, int64_t from, int64_t* headerOffset, int* frameLength, bool* isInfoFrame,
+                      bool* readFailed = nullptr);
 
 }  // namespace snip
