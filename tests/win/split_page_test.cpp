@@ -105,7 +105,10 @@ class ReplacePromptAnswerer {
 class SplitPageTest : public ::testing::Test {
  protected:
   void SetUp() override { baseline_ = LiveTrackMarks(); }
-  void TearDown() override { SetFileFaultHook(nullptr); }
+  void TearDown() override {
+    SetFileFaultHook(nullptr);
+    SetTrackMarkAllocHook(nullptr);
+  }
 
   HWND Page() const { return app_.Split(); }
   // Message boxes given the page as owner are owned by its top-level window.
@@ -348,6 +351,26 @@ TEST_F(SplitPageTest, ImportMakesTheMarkerWhenTheFirstTrackStartsLater) {
   Import(sheet);
   EXPECT_EQ(Contents(),
             (std::vector<Line>{{"000:00.00", "", ""}, {"000:30.00", "A", "One"}, {"001:00.00", "B", "Two"}}));
+  EXPECT_EQ(Marks(), 3);
+}
+
+std::atomic<int> allocationsLeft{0};
+bool CountedAllocation() { return allocationsLeft-- > 0; }
+
+TEST_F(SplitPageTest, ImportWithoutMemoryLeavesTheList) {
+  Add("1:00");
+  std::string sheet = dir_.File("three.cue");
+  WriteText(sheet,
+            "FILE \"x.mp3\" MP3\nTRACK 01 AUDIO\n  INDEX 01 00:00:00\nTRACK 02 AUDIO\n  INDEX 01 01:00:00\n"
+            "TRACK 03 AUDIO\n  INDEX 01 02:00:00\n");
+  allocationsLeft = 2;
+  SetTrackMarkAllocHook(CountedAllocation);
+  Import(sheet);
+  SetTrackMarkAllocHook(nullptr);
+  EXPECT_EQ(Listed(), (Lines{"000:00.00", "001:00.00"}));
+  EXPECT_EQ(Marks(), 2);
+  Import(sheet);
+  EXPECT_EQ(Listed(), (Lines{"000:00.00", "001:00.00", "002:00.00"}));
   EXPECT_EQ(Marks(), 3);
 }
 

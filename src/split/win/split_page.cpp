@@ -141,15 +141,22 @@ void ImportCueSheet(HWND page) {
     Warn(page, message.c_str());
     return;
   }
-  ClearTrackMarks(page);
+  // Every mark is made before the list is touched, so that a shortage of
+  // memory leaves the list as it was.
+  std::vector<TrackMark*> marks;
   for (const snip::CueTrack& track : sheet.tracks) {
     TrackMark* mark = NewTrackMark();
-    if (!mark) break;
+    if (!mark) {
+      for (TrackMark* made : marks) FreeTrackMark(made);
+      return;
+    }
     snip::FormatTimeText(track.offset, mark->timeText, sizeof(mark->timeText));
     CopyText(mark->artist, sizeof(mark->artist), track.performer);
     CopyText(mark->title, sizeof(mark->title), track.title);
-    AddTrackMark(page, mark);
+    marks.push_back(mark);
   }
+  ClearTrackMarks(page);
+  for (TrackMark* mark : marks) AddTrackMark(page, mark);
 }
 
 // The file name part of a path.
