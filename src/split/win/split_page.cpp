@@ -48,6 +48,9 @@ void Warn(HWND page, const char* text) { MessageBoxA(page, text, kAppCaption, MB
 DWORD OpenFileNameSize() {
   OSVERSIONINFOA version = {};
   version.dwOSVersionInfoSize = sizeof(version);
+#ifdef _MSC_VER
+#pragma warning(suppress : 4996)  // the reported version is exactly what decides here
+#endif
   GetVersionExA(&version);
   return version.dwMajorVersion == 5 ? static_cast<DWORD>(sizeof(OPENFILENAMEA)) : OPENFILENAME_SIZE_VERSION_400A;
 }
