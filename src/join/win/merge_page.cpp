@@ -3,7 +3,6 @@
 #include "join/win/merge_page.h"
 
 #include <commctrl.h>
-#include <commdlg.h>
 
 #include <cstdio>
 #include <cstring>
@@ -78,6 +77,8 @@ void RemoveSelectedLine(HWND page) {
 
 }  // namespace
 
+JoinOpenDialogFn JoinOpenDialog = GetOpenFileNameA;
+
 std::vector<std::string> ChosenJoinFiles(const char* buffer, size_t bufferSize, size_t fileOffset, int* tooLong) {
   std::vector<std::string> paths;
   int skipped = 0;
@@ -120,7 +121,7 @@ void AddJoinFiles(HWND page) {
   dialog.nMaxFile = kOpenBufferSize;
   dialog.lpstrTitle = "Select MP3 Source File(s)";
   dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_ALLOWMULTISELECT;
-  if (!GetOpenFileNameA(&dialog)) return;
+  if (!JoinOpenDialog(&dialog)) return;
 
   int tooLong = 0;
   std::vector<std::string> paths = ChosenJoinFiles(buffer.data(), buffer.size(), dialog.nFileOffset, &tooLong);

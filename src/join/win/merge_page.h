@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <commdlg.h>
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -13,6 +15,10 @@ inline constexpr size_t kJoinMaxPath = 259;
 
 inline constexpr const char* kJoinPathTooLongMessage =
     "A file you chose has a path longer than 259 characters and was not added.";
+
+// The open dialog that "Add..." shows; tests may put another in its place.
+using JoinOpenDialogFn = BOOL(WINAPI*)(LPOPENFILENAMEA);
+extern JoinOpenDialogFn JoinOpenDialog;
 
 // "Add...": the multiple-selection open dialog; appends the chosen files.
 void AddJoinFiles(HWND page);
