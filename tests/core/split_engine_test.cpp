@@ -603,52 +603,6 @@ TEST_F(SplitEngine, ShortReadsGiveTheSameTracks) {
   RunAndCompare(job, ExpectedTracks(s, {112000, 304000}));
 }
 
-// Encoder output: the tracks put back together are the source's audio from
-// its first audio frame, and every track after the first starts on a frame.
-TEST_F(SplitEngine, EncoderOutputSplitsIntoWholeFrames) {
-  std::string corpus = snip::test::CorpusDir();
-  if (corpus.empty()) GTEST_SKIP() << "no corpus";
-  Bytes src = ReadBytes(corpus + "mpeg1-128.mp3");
-  ASSERT_GT(src.size(), 100000u);
-  // The encoder's first frame describes the file; audio starts after it.
-  ASSERT_EQ(src[0], 0xFF);
-  FrameSpec first;
-  first.versionBits = (src[1] >> 3) & 3;
-  first.bitrateIndex = src[2] >> 4;
-  first.sampleRateIndex = (src[2] >> 2) & 3;
-  first.padding = (src[2] >> 1) & 1;
-  int64_t firstFrame = snip::test::FrameLength(first);
-  bool tagged = std::memcmp(src.data() + src.size() - 128, "TAG", 3) == 0;
-  int64_t audioEnd = static_cast<int64_t>(src.size()) - (tagged ? 128 : 0);
-
-  WriteBytes(dir.File("src.mp3"), src);
-  SplitJob job;
-  job.sourcePath = dir.File("src.mp3");
-  job.nameTemplate = "%file% - %track%";
-  job.bitrate = 128;
-  job.bitrateIndex = 9;
-  job.firstFrame = firstFrame;
-  job.marks = Marks({0, 333, 700, 1234});
-  snip::SplitSummary summary;
-  ASSERT_EQ(snip::RunSplit(job, SplitHooks(), &summary), SplitOutcome::Completed);
-  ASSERT_EQ(summary.files.size(), 4u);
-  Bytes joined;
-  for (size_t k = 0; k < 4; ++k) {
-    Bytes t = ReadBytes(summary.files[k]);
-    if (tagged) t.resize(t.size() - 128);
-    ASSERT_GT(t.size(), 4u);
-    EXPECT_EQ(t[0], 0xFF);
-    EXPECT_EQ(t[2] >> 4, 9);
-    if (k > 0) {
-      int64_t cut = firstFrame + job.marks[k].offset * 160LL;
-      EXPECT_GE(static_cast<int64_t>(joined.size()) + firstFrame, cut);
-      EXPECT_LT(static_cast<int64_t>(joined.size()) + firstFrame - cut, 418);
-    }
-    Append(joined, t);
-  }
-  EXPECT_TRUE(joined == Bytes(src.begin() + firstFrame, src.begin() + audioEnd));
-}
-
 // Every encoder layout of the corpus, through the scan as the program runs
 // it: the tracks hold the audio from the first audio frame to the tag, each
 // starts on a frame of the source's bitrate within one frame of its mark.
