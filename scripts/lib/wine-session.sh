@@ -45,6 +45,10 @@ start_wine_session() {
   start_display
   ensure_prefix
   wineserver -p >/dev/null 2>&1 || true
+  # Start Wine's background services now, detached from our output: started
+  # by the first test instead, they would inherit ctest's pipes and keep it
+  # waiting after the test has ended.
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 stop_wine_session() {

@@ -20,7 +20,8 @@ struct CueSheet {
 };
 
 // Parses a sheet. On failure returns false and sets errorLine (from 1) and
-// message (the warning shown to the user, naming the line).
+// message (the warning shown to the user, naming the line); errorLine is 0
+// when no line is at fault but the sheet holds no usable track.
 bool ParseCueSheet(std::string_view text, CueSheet* sheet, int* errorLine, std::string* message);
 
 // Writes a sheet naming sourceFile with one TRACK per entry.
