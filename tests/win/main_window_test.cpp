@@ -244,6 +244,54 @@ TEST(StartUp, ProgramIconIsTheClassIcon) {
   EXPECT_EQ(icon, LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP_ICON)));
 }
 
+struct StartFailure {
+  DWORD thread;
+  HWND box = nullptr;
+};
+
+BOOL CALLBACK FindMessageBox(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<StartFailure*>(param);
+  if (ClassOf(window) == "#32770" && WindowText(window) == "MP3 Snipwise") {
+    search->box = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CALLBACK CollectTexts(HWND window, LPARAM param) {
+  reinterpret_cast<std::string*>(param)->append(WindowText(window) + "|");
+  return TRUE;
+}
+
+TEST(StartUp, WithoutItsWindowTemplateTheProgramSaysSoAndEndsWithOne) {
+  // A module without the program's resources stands in for a broken one.
+  std::atomic<DWORD> thread{0};
+  std::packaged_task<int()> task([&] {
+    thread = GetCurrentThreadId();
+    return RunProgram(GetModuleHandleA("kernel32.dll"));
+  });
+  std::future<int> result = task.get_future();
+  std::thread runner(std::move(task));
+  StartFailure search{0};
+  bool seen = WaitFor([&] {
+    search.thread = thread;
+    if (search.thread) EnumThreadWindows(search.thread, FindMessageBox, reinterpret_cast<LPARAM>(&search));
+    return search.box != nullptr;
+  });
+  std::string texts;
+  if (seen) {
+    EnumChildWindows(search.box, CollectTexts, reinterpret_cast<LPARAM>(&texts));
+    PostMessageA(search.box, WM_COMMAND, IDOK, 0);
+  }
+  bool ended = result.wait_for(10s) == std::future_status::ready;
+  if (!ended) PostThreadMessageA(thread, WM_QUIT, 0, 0);
+  runner.join();
+  ASSERT_TRUE(seen) << "a message box captioned \"MP3 Snipwise\"";
+  EXPECT_NE(texts.find("could not start"), std::string::npos) << texts;
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(result.get(), 1);
+}
+
 // ---------------------------------------------------------------------------
 // Tabs
 

@@ -108,8 +108,9 @@ int RunProgram(HINSTANCE instance) {
   SetClassLongPtrA(mainWindow, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
   ShowWindow(mainWindow, SW_SHOW);
 
-  MSG msg;
-  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+  MSG msg = {};
+  BOOL got;
+  while ((got = GetMessageA(&msg, nullptr, 0, 0)) > 0) {
     if (IsDialogMessageA(splitPage, &msg)) continue;
     if (IsDialogMessageA(mergePage, &msg)) continue;
     if (IsDialogMessageA(mainWindow, &msg)) continue;
@@ -118,5 +119,6 @@ int RunProgram(HINSTANCE instance) {
   }
   DestroyIcon(icon);
   FreePropertyList(list);
-  return static_cast<int>(msg.wParam);
+  // A failing GetMessageA (-1) ends the loop too, rather than spinning on it.
+  return got == 0 ? static_cast<int>(msg.wParam) : 1;
 }
