@@ -84,6 +84,30 @@ Bytes MakeSource(const FrameSpec& spec, int frames, bool tagged, size_t junk = 0
   return bytes;
 }
 
+// MPEG-1 Layer II frames at index 9 (160 kbit/s, 44.1 kHz: 522 bytes each),
+// then Layer III frames: the first real frame decides, so Layer III is refused.
+Bytes MakeLayer2First() {
+  FrameSpec layer2;
+  layer2.layerBits = 2;
+  Bytes bytes;
+  for (int i = 0; i < 4; ++i) {
+    auto header = MakeHeader(layer2);
+    bytes.insert(bytes.end(), header.begin(), header.end());
+    Append(bytes, MakeJunk(522 - 4, static_cast<uint32_t>(i + 7)));
+  }
+  Append(bytes, MakeStream(FrameSpec{}, 20));
+  return bytes;
+}
+
+// A stream whose first frame carries an encoder's "Xing" header after the
+// side information, as variable bitrate files do.
+Bytes MakeXingStream() {
+  Bytes bytes = MakeStream(FrameSpec{}, 30);
+  bool crc = (bytes[1] & 0x01) == 0;
+  std::copy_n("Xing", 4, bytes.begin() + 4 + (crc ? 2 : 0) + 32);
+  return bytes;
+}
+
 // 128 kbit/s MPEG-1 at 44.1 kHz: about 38 frames a second.
 int FramesFor(double seconds) { return static_cast<int>(seconds * 44100.0 / 1152.0) + 1; }
 
@@ -185,9 +209,11 @@ TEST_F(CliTest, ScanReportsTheValuesOfAGeneratedSource) {
 TEST_F(CliTest, ScanAgreesWithTheEngineOnEncoderOutput) {
   std::string corpus = CorpusDir();
   if (corpus.empty()) GTEST_SKIP() << "no corpus";
-  for (const char* name : {"mpeg1-128", "mpeg1-320", "mpeg2-64", "mpeg25-8", "mpeg1-128-notag"}) {
+  for (const char* name :
+       {"mpeg1-128", "mpeg1-320", "mpeg2-64", "mpeg25-8", "mpeg1-128-notag", "id3v2-picture", "mpeg2-64-tagged"}) {
     SCOPED_TRACE(name);
     std::string path = corpus + name + ".mp3";
+    if (!FileExists(path)) continue;
     File file = File::OpenRead(path);
     ScanResult scan = SourceScan(file);
     ASSERT_EQ(scan.outcome, ScanOutcome::Accepted);
@@ -207,14 +233,8 @@ TEST_F(CliTest, ScanAgreesWithTheEngineOnEncoderOutput) {
 }
 
 TEST_F(CliTest, ScanRefusalsCarryTheScanMessages) {
-  FrameSpec layer2;
-  layer2.layerBits = 2;
-  Bytes layer2First = MakeStream(layer2, 3);
-  Append(layer2First, MakeStream(FrameSpec{}, 20));
-  Bytes vbr = MakeStream(FrameSpec{}, 20);
-  std::copy_n("Xing", 4, vbr.begin() + 40);
-  WriteBytes(in_.File("layer2.mp3"), layer2First);
-  WriteBytes(in_.File("vbr.mp3"), vbr);
+  WriteBytes(in_.File("layer2.mp3"), MakeLayer2First());
+  WriteBytes(in_.File("vbr.mp3"), MakeXingStream());
   WriteBytes(in_.File("junk.mp3"), MakeJunk(5000));
   WriteBytes(in_.File("empty.mp3"), {});
 
@@ -373,14 +393,10 @@ TEST_F(CliTest, SplitFolders) {
 TEST_F(CliTest, SplitRefusalsLeaveNothingBehind) {
   std::string source = in_.File("src.mp3");
   WriteBytes(source, MakeSource(FrameSpec{}, FramesFor(4), true));
-  Bytes vbr = MakeStream(FrameSpec{}, 20);
-  std::copy_n("Xing", 4, vbr.begin() + 900);
   std::string vbrSource = in_.File("vbr.mp3");
-  WriteBytes(vbrSource, vbr);
-  FrameSpec layer2;
-  layer2.layerBits = 2;
+  WriteBytes(vbrSource, MakeXingStream());
   std::string layer2Source = in_.File("layer2.mp3");
-  WriteBytes(layer2Source, MakeStream(layer2, 20));
+  WriteBytes(layer2Source, MakeLayer2First());
   std::string badSheet = in_.File("bad.cue");
   std::string sheetText = "FILE \"src.mp3\" MP3\n  TRACK 01 AUDIO\n    INDEX 01 00:xx:00\n";
   WriteBytes(badSheet, Bytes(sheetText.begin(), sheetText.end()));
