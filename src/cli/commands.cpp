@@ -50,6 +50,18 @@ constexpr char kSeparator =
     '/';
 #endif
 
+// Windows accepts '/' in paths, but the track names take the source's base
+// name after its last backslash: written with backslashes, a path gives the
+// names it gives on the page.
+std::string NativePath(std::string path) {
+#ifdef _WIN32
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+#endif
+  return path;
+}
+
 // The folder part of a path, separator included; empty when it has none.
 std::string FolderOf(const std::string& path) {
   for (size_t i = path.size(); i > 0; --i) {
@@ -173,8 +185,8 @@ int SplitCommand(const SplitOptions& options) {
   }
 
   SplitJob job;
-  job.sourcePath = options.source;
-  job.folder = options.folder;
+  job.sourcePath = NativePath(options.source);
+  job.folder = NativePath(options.folder);
   if (!job.folder.empty() && !IsSeparator(job.folder.back())) job.folder += kSeparator;
   job.nameTemplate = options.nameTemplate;
   job.bitrate = scan.bitrate;

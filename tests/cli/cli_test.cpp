@@ -84,6 +84,17 @@ Bytes MakeSource(const FrameSpec& spec, int frames, bool tagged, size_t junk = 0
   return bytes;
 }
 
+// A corpus file, named with the platform's separators as a user would.
+std::string CorpusFile(const std::string& name) {
+  std::string path = CorpusDir() + name;
+#ifdef _WIN32
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+#endif
+  return path;
+}
+
 // MPEG-1 Layer II frames at index 9 (160 kbit/s, 44.1 kHz: 522 bytes each),
 // then Layer III frames: the first real frame decides, so Layer III is refused.
 Bytes MakeLayer2First() {
@@ -212,7 +223,7 @@ TEST_F(CliTest, ScanAgreesWithTheEngineOnEncoderOutput) {
   for (const char* name :
        {"mpeg1-128", "mpeg1-320", "mpeg2-64", "mpeg25-8", "mpeg1-128-notag", "id3v2-picture", "mpeg2-64-tagged"}) {
     SCOPED_TRACE(name);
-    std::string path = corpus + name + ".mp3";
+    std::string path = CorpusFile(std::string(name) + ".mp3");
     if (!FileExists(path)) continue;
     File file = File::OpenRead(path);
     ScanResult scan = SourceScan(file);
@@ -247,7 +258,7 @@ TEST_F(CliTest, ScanRefusalsCarryTheScanMessages) {
                              {"junk.mp3", kUnusable},
                              {"empty.mp3", kUnusable},
                              {"missing.mp3", kUnusable}};
-  if (!CorpusDir().empty()) cases.push_back({CorpusDir() + "vbr.mp3", kVbr});
+  if (!CorpusDir().empty()) cases.push_back({CorpusFile("vbr.mp3"), kVbr});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
     std::string path = c.file.find_first_of("/\\") == std::string::npos ? in_.File(c.file) : c.file;
@@ -356,7 +367,7 @@ TEST_F(CliTest, SplitOfEncoderOutputMatchesTheEngine) {
   for (const char* name : {"mpeg1-128", "mpeg2-64", "mpeg25-8", "mpeg1-128-notag"}) {
     SCOPED_TRACE(name);
     TempDir out, engine;
-    std::string source = corpus + name + ".mp3";
+    std::string source = CorpusFile(std::string(name) + ".mp3");
     ProcessResult result =
         RunCli({"split", source, "--at", "0:05", "--at", "0:12.34", "--at", "0:19.99", "--folder", out.Path()});
     EXPECT_EQ(result.status, 0) << result.err;
@@ -380,6 +391,20 @@ TEST_F(CliTest, SplitFolders) {
   EXPECT_TRUE(FileExists(in_.File("01.mp3")));
   EXPECT_TRUE(FileExists(in_.File("02.mp3")));
   EXPECT_TRUE(ReadBytes(in_.File("02.mp3")) == ReadBytes(out_.File("a - 02.mp3")));
+
+#ifdef _WIN32
+  // Forward slashes in the paths name the same tracks as backslashes.
+  TempDir slashed;
+  std::string forward = source, folderForward = slashed.Path();
+  for (std::string* path : {&forward, &folderForward}) {
+    for (char& c : *path) {
+      if (c == '\\') c = '/';
+    }
+  }
+  result = RunCli({"split", forward, "--at", "0:02", "--folder", folderForward});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(FilesIn(slashed.Path()), (std::vector<std::string>{"a - 01.mp3", "a - 02.mp3"}));
+#endif
 
   // Also when the source is named without any folder.
   TempDir work;
@@ -541,8 +566,8 @@ TEST_F(CliTest, JoinMatchesTheEngineAndLeavesTrailingTagsOut) {
 TEST_F(CliTest, JoinOfEncoderOutputMatchesTheEngine) {
   std::string corpus = CorpusDir();
   if (corpus.empty()) GTEST_SKIP() << "no corpus";
-  std::vector<std::string> inputs = {corpus + "mpeg1-128.mp3", corpus + "mpeg1-128-notag.mp3",
-                                     corpus + "mpeg1-128.mp3"};
+  std::vector<std::string> inputs = {CorpusFile("mpeg1-128.mp3"), CorpusFile("mpeg1-128-notag.mp3"),
+                                     CorpusFile("mpeg1-128.mp3")};
   ProcessResult result = RunCli({"join", out_.File("joined.mp3"), inputs[0], inputs[1], inputs[2]});
   EXPECT_EQ(result.status, 0) << result.err;
   ASSERT_EQ(RunJoin(engine_.File("joined.mp3"), inputs, JoinHooks{}), JoinOutcome::Completed);

@@ -35,6 +35,20 @@ std::string NextOutputName() {
   return OutputDir().File("run" + std::to_string(counter++));
 }
 
+// The tool writes text: on Windows its lines end in CR LF.
+std::string TextLines(std::string text) {
+#ifdef _WIN32
+  std::string lines;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    lines += text[i];
+  }
+  return lines;
+#else
+  return text;
+#endif
+}
+
 #ifdef _WIN32
 // One argument quoted so that the C runtime of the child reads it back as is.
 std::string Quote(const std::string& arg) {
@@ -137,8 +151,8 @@ ProcessResult RunCli(const std::vector<std::string>& args, const std::string& wo
 #else
   result.status = WaitFor(Spawn(args, workDir, outPath, errPath));
 #endif
-  result.out = Slurp(outPath);
-  result.err = Slurp(errPath);
+  result.out = TextLines(Slurp(outPath));
+  result.err = TextLines(Slurp(errPath));
   return result;
 }
 
