@@ -11,9 +11,9 @@ namespace snip {
 // bitrate index 15, sampling-rate index 3, emphasis 10).
 bool FrameHeaderTest(const uint8_t* b);
 
-int HeaderVersionBits(const uint8_t* b);    // 3 = MPEG-1, 2 = MPEG-2, 0 = MPEG-2.5
-int HeaderLayerBits(const uint8_t* b);      // 1 = Layer III, 2 = Layer II, 3 = Layer I
-int HeaderBitrateIndex(const uint8_t* b);   // 0..15
+int HeaderVersionBits(const uint8_t* b);   // 3 = MPEG-1, 2 = MPEG-2, 0 = MPEG-2.5
+int HeaderLayerBits(const uint8_t* b);     // 1 = Layer III, 2 = Layer II, 3 = Layer I
+int HeaderBitrateIndex(const uint8_t* b);  // 0..15
 int HeaderSampleRateIndex(const uint8_t* b);
 bool HeaderPadding(const uint8_t* b);
 bool HeaderMono(const uint8_t* b);
@@ -25,9 +25,12 @@ int SampleRateHz(int versionBits, int sampleRateIndex);
 // Byte length of the Layer III frame this header starts; 0 when it cannot be
 // computed (free format, reserved fields, not Layer III).
 int Layer3FrameLength(const uint8_t* b);
+// Byte length of the frame this header starts, for any layer (Layer I and II
+// by their own bitrate tables); 0 when it cannot be computed.
+int HeaderFrameLength(const uint8_t* b);
 // Whether a real frame starts at data[0]: the header passes the test (and,
 // when bitrateIndex >= 0, has that bitrate index) and the header that follows
-// at the computed Layer III frame length passes too with the same version,
+// at the computed frame length (HeaderFrameLength) passes too with the same version,
 // layer and sampling rate. A frame whose end is exactly the end of the data
 // needs no follower when endOfData is set; when the follower lies beyond
 // `available` bytes and the data goes on, the answer is NeedMore.

@@ -14,12 +14,12 @@ enum class ScanOutcome { Accepted, Vbr, NotLayer3, Unusable };
 
 struct ScanResult {
   ScanOutcome outcome = ScanOutcome::Unusable;
-  int32_t bitrate = 0;       // kbit/s
-  int32_t bitrateIndex = 0;  // 0..14
-  int64_t firstHeader = 0;   // offset of the first frame header
-  int64_t audioStart = 0;    // first audio frame: after a leading Info frame, else firstHeader
-  int64_t id3v2Size = 0;     // bytes of a leading ID3v2 tag (0 when none)
-  bool hasInfoFrame = false; // the first frame is an "Info"/"Xing"-style frame
+  int32_t bitrate = 0;        // kbit/s
+  int32_t bitrateIndex = 0;   // 0..14
+  int64_t firstHeader = 0;    // offset of the first frame header
+  int64_t audioStart = 0;     // first audio frame: after a leading Info frame, else firstHeader
+  int64_t id3v2Size = 0;      // bytes of a leading ID3v2 tag (0 when none)
+  bool hasInfoFrame = false;  // the first frame is an "Info"/"Xing"-style frame
 };
 
 // Scans from the file's current position (the start of the file). On

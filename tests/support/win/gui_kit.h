@@ -18,6 +18,9 @@ struct PropertyEntry;
 namespace snip::gui {
 
 // ---- pumping ---------------------------------------------------------------
+// A test thread that owns windows must keep pumping while it waits for
+// another thread (a worker, a box on another thread): Wine sends it messages
+// across threads (activation, texts), and a plain join would deadlock.
 void Pump();  // handles every message waiting for this thread
 bool PumpUntil(const std::function<bool()>& condition, int timeoutMs = 10000);
 void PumpFor(int ms);
@@ -47,7 +50,7 @@ class AppWindow {
 std::string Text(HWND window);
 std::string Text(HWND dialog, int id);
 void SetText(HWND dialog, int id, const std::string& text);
-void Click(HWND dialog, int id);  // BM_CLICK on the control: returns when the handler has run
+void Click(HWND dialog, int id);      // BM_CLICK on the control: returns when the handler has run
 void PostClick(HWND dialog, int id);  // the same, queued (for handlers that open a modal dialog)
 bool IsEnabled(HWND dialog, int id);
 bool IsVisible(HWND window);
@@ -85,6 +88,7 @@ class MessageBoxWatcher {
  private:
   void Run();
   std::atomic<bool> stop_{false};
+  std::atomic<bool> finished_{false};
   std::atomic<int> answer_;
   std::mutex mutex_;
   std::vector<CapturedBox> boxes_;
@@ -109,6 +113,7 @@ class FileDialogDriver {
   std::vector<std::string> names_;
   bool cancel_;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> finished_{false};
   std::atomic<bool> seen_{false};
   std::atomic<bool> done_{false};
   std::thread thread_;
@@ -128,6 +133,7 @@ class FolderDialogDriver {
   std::string path_;
   bool cancel_;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> finished_{false};
   std::atomic<bool> seen_{false};
   std::atomic<bool> done_{false};
   std::thread thread_;

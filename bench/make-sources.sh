@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Makes the benchmark's inputs in OUT_DIR:
+#   piece.mp3   a few minutes of lame output (320 kbit/s CBR, whole frames only)
+#   source.mp3  piece.mp3's frames repeated up to at least SIZE_MB megabytes
+#               (10^6 bytes), then an ID3v1 tag
+#   tagged.mp3  a 10 MiB ID3v2 tag (one picture frame) in front of piece.mp3
+# Usage: make-sources.sh OUT_DIR SIZE_MB
+set -euo pipefail
+out="$1"
+size_mb="$2"
+mkdir -p "$out"
+
+seconds=180
+if [ ! -s "$out/piece.mp3" ]; then
+  # 16-bit stereo PCM: a chord whose pitch moves, with a little noise, so
+  # that the frames differ from one another.
+  python3 - "$seconds" "$out/piece.raw" <<'PY'
+import math, random, struct, sys
+secs, path = int(sys.argv[1]), sys.argv[2]
+rate = 44100
+rnd = random.Random(7)
+with open(path, "wb") as f:
+    for second in range(secs):
+        buf = bytearray()
+        for i in range(second * rate, (second + 1) * rate):
+            t = i / rate
+            f0 = 220 + 110 * math.sin(2 * math.pi * 0.05 * t)
+            v = 0.3 * math.sin(2 * math.pi * f0 * t) + 0.2 * math.sin(2 * math.pi * 1.5 * f0 * t)
+            left = int((v + 0.02 * (rnd.random() - 0.5)) * 32767)
+            buf += struct.pack("<hh", left, -left)
+        f.write(buf)
+PY
+  # -t: no Info frame, so the file holds audio frames only and repeats cleanly.
+  lame --quiet -r -s 44.1 --bitwidth 16 --signed --little-endian -b 320 --cbr -t \
+    "$out/piece.raw" "$out/piece.mp3"
+  rm -f "$out/piece.raw"
+fi
+
+piece_bytes=$(stat -c %s "$out/piece.mp3")
+want=$((size_mb * 1000000))
+if [ ! -s "$out/source.mp3" ] || [ "$(stat -c %s "$out/source.mp3")" -lt "$want" ]; then
+  copies=$(((want + piece_bytes - 1) / piece_bytes))
+  : >"$out/source.tmp"
+  for ((i = 0; i < copies; i++)); do cat "$out/piece.mp3" >>"$out/source.tmp"; done
+  # ID3v1: "TAG", title, artist, album (30 bytes each), year (4), comment
+  # (30), genre (1).
+  python3 -c 'import sys
+f = lambda s, n: s.encode().ljust(n, b"\0")
+sys.stdout.buffer.write(b"TAG" + f("Benchmark source", 30) + f("Snipwise", 30) + f("Bench", 30)
+                        + f("2024", 4) + f("", 30) + bytes([255]))' >>"$out/source.tmp"
+  mv "$out/source.tmp" "$out/source.mp3"
+fi
+
+if [ ! -s "$out/tagged.mp3" ]; then
+  python3 - "$out/piece.mp3" "$out/tagged.mp3" <<'PY'
+import random, sys
+piece, path = sys.argv[1], sys.argv[2]
+total = 10 * 1024 * 1024  # the whole tag, its 10-byte header included
+
+def syncsafe(n):
+    return bytes([(n >> 21) & 0x7F, (n >> 14) & 0x7F, (n >> 7) & 0x7F, n & 0x7F])
+
+body_size = total - 10
+frame_size = body_size - 10
+head = b"\x00image/jpeg\x00\x03\x00\xff\xd8\xff\xe0"
+picture = head + random.Random(11).randbytes(frame_size - len(head))
+with open(path, "wb") as f:
+    f.write(b"ID3\x04\x00\x00" + syncsafe(body_size))
+    f.write(b"APIC" + syncsafe(frame_size) + b"\x00\x00" + picture)
+    with open(piece, "rb") as p:
+        f.write(p.read())
+PY
+fi
