@@ -226,16 +226,30 @@ int64_t Id3v2TagSize(const uint8_t* data, size_t n) {
   return 10 + body + (footer ? 10 : 0);
 }
 
-bool LocateFirstFrame(File& file, int64_t from, int64_t* headerOffset, int* frameLength, bool* isInfoFrame) {
+bool LocateFirstFrame(File& file, int64_t from, int64_t* headerOffset, int* frameLength, bool* isInfoFrame,
+                      bool* readFailed) {
+  bool failed = false;
+  if (!readFailed) readFailed = &failed;
+  *readFailed = false;
   int64_t size = file.Size();
-  if (size < 0 || from < 0) return false;
+  if (size < 0 || from < 0) {
+    *readFailed = size < 0;
+    return false;
+  }
   int64_t audioEnd = AudioEnd(file, size);
   int64_t start = audioEnd < 0 ? -1 : SkipId3v2Tags(file, from, size);
-  if (start < 0) return false;
+  if (start < 0) {
+    *readFailed = true;
+    return false;
+  }
   uint8_t frame[kFrameBytes];
   size_t frameBytes = 0;
   int64_t first = 0;
-  if (FindFirstFrame(file, start, audioEnd, &first, frame, &frameBytes) != Search::Found) return false;
+  Search search = FindFirstFrame(file, start, audioEnd, &first, frame, &frameBytes);
+  if (search != Search::Found) {
+    *readFailed = search == Search::ReadError;
+    return false;
+  }
   *headerOffset = first;
   *frameLength = HeaderFrameLength(frame);
   *isInfoFrame = ReadFrameTag(frame, frameBytes) != FrameTag::None;

@@ -47,7 +47,10 @@ int64_t Id3v2TagSize(const uint8_t* data, size_t n);
 
 // Offset of the confirmed first frame header at or after `from` (skipping a
 // leading ID3v2 tag at `from`) and whether that frame is an "Info"/"Xing"/
-// "VBRI" frame; returns false when no header is found. Used by the join.
-bool LocateFirstFrame(File& file, int64_t from, int64_t* headerOffset, int* frameLength, bool* isInfoFrame);
+// "VBRI" frame; returns false when no header is found or a read fails, and
+// then tells, through readFailed when given, whether a read failed. Used by
+// the join.
+bool LocateFirstFrame(File& file, int64_t from, int64_t* headerOffset, int* frameLength, bool* isInfoFrame,
+                      bool* readFailed = nullptr);
 
 }  // namespace snip

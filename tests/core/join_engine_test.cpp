@@ -1,0 +1,318 @@
+#include "join/join_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/file_io.h"
+#include "support/mpeg_frames.h"
+
+namespace {
+
+using snip::FileOp;
+using snip::JoinHooks;
+using snip::JoinOutcome;
+using snip::test::Append;
+using snip::test::FileExists;
+using snip::test::FrameSpec;
+using snip::test::MakeFrame;
+using snip::test::MakeId3v1Tag;
+using snip::test::MakeId3v2Tag;
+using snip::test::MakeJunk;
+using snip::test::MakeStream;
+using snip::test::ReadBytes;
+using snip::test::TempDir;
+using snip::test::WriteBytes;
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) Append(out, p);
+  return out;
+}
+
+Bytes Slice(const Bytes& b, size_t from, size_t to) { return Bytes(b.begin() + from, b.begin() + to); }
+
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// A frame that describes the file's length, as encoders put first: the
+// marker sits after the side information of an MPEG-1 stereo frame.
+Bytes LengthFrame(const char* marker) {
+  Bytes frame = MakeFrame(FrameSpec(), 500);
+  std::memcpy(frame.data() + 36, marker, 4);
+  return frame;
+}
+
+class JoinEngine : public ::testing::Test {
+ protected:
+  void TearDown() override { snip::SetFileFaultHook(nullptr); }
+
+  std::string Put(const std::string& name, const Bytes& bytes) {
+    WriteBytes(dir.File(name), bytes);
+    return dir.File(name);
+  }
+  JoinOutcome Join(const std::vector<std::string>& inputs, const JoinHooks& hooks = JoinHooks()) {
+    return snip::RunJoin(dir.File("out.mp3"), inputs, hooks);
+  }
+  Bytes Output() { return ReadBytes(dir.File("out.mp3")); }
+
+  TempDir dir;
+};
+
+TEST(JoinMessages, TextsAndSilentHalt) {
+  EXPECT_STREQ(snip::JoinOutcomeMessage(JoinOutcome::Completed), "Track joining completed successfully.");
+  EXPECT_STREQ(snip::JoinOutcomeMessage(JoinOutcome::FileError),
+               "There has been a file error while trying to join tracks.  Please try again.");
+  EXPECT_STREQ(snip::JoinOutcomeMessage(JoinOutcome::DestinationIsInput),
+               "The destination file is also in the list of tracks to join.  Please choose another destination.");
+  EXPECT_EQ(snip::JoinOutcomeMessage(JoinOutcome::Halted), nullptr);
+  EXPECT_STREQ(snip::kJoinNeedInputsMessage,
+               "Please select a destination file and fill in the track list with two or more items for joining.");
+}
+
+TEST_F(JoinEngine, UntaggedFilesAreConcatenatedExactly) {
+  Bytes a = MakeJunk(5000, 1), b = MakeJunk(300, 2), c = MakeJunk(700000, 3);
+  std::vector<int> lines;
+  JoinHooks hooks;
+  hooks.lineStarted = [&](int n) { lines.push_back(n); };
+  ASSERT_EQ(Join({Put("a.mp3", a), Put("b.mp3", b), Put("c.mp3", c)}, hooks), JoinOutcome::Completed);
+  EXPECT_TRUE(Output() == Cat({a, b, c}));
+  EXPECT_EQ(lines, (std::vector<int>{1, 2, 3}));
+
+  // Plain streams of frames (no length frame, no tags) are joined byte for byte.
+  Bytes s1 = MakeStream(FrameSpec(), 300), s2 = MakeStream(FrameSpec(), 40);
+  ASSERT_EQ(Join({Put("s1.mp3", s1), Put("s2.mp3", s2), Put("s1b.mp3", s1)}), JoinOutcome::Completed);
+  EXPECT_TRUE(Output() == Cat({s1, s2, s1}));
+}
+
+TEST_F(JoinEngine, OnlyATrailingTagIsLeftOut) {
+  Bytes audio = MakeStream(FrameSpec(), 20);
+  Bytes tag = MakeId3v1Tag("Song");
+  Bytes tail = Cat({audio, tag});
+  Bytes middle = Cat({audio, tag, audio});
+  Bytes front = Cat({tag, audio});
+  ASSERT_EQ(Join({Put("tail.mp3", tail), Put("middle.mp3", middle), Put("front.mp3", front)}), JoinOutcome::Completed);
+  EXPECT_TRUE(Output() == Cat({audio, middle, front}));
+}
+
+TEST_F(JoinEngine, BoundarySizes) {
+  // 10240 bytes and a tag: exactly the 10240 bytes.
+  Bytes body = MakeJunk(10240, 4);
+  Bytes tagged = Cat({body, MakeId3v1Tag()});
+  // A file that is only a tag contributes nothing; 128 bytes that are not a
+  // tag are copied whole.
+  Bytes onlyTag = MakeId3v1Tag("Alone");
+  Bytes plain128 = MakeJunk(128, 5);
+  // A block-sized and a just-larger tagged file.
+  Bytes big = MakeJunk(256 * 1024, 6), bigger = MakeJunk(256 * 1024 + 1, 7);
+  ASSERT_EQ(Join({Put("t.mp3", tagged), Put("o.mp3", onlyTag), Put("p.mp3", plain128),
+                  Put("big.mp3", Cat({big, MakeId3v1Tag()})), Put("bigger.mp3", Cat({bigger, MakeId3v1Tag()}))}),
+            JoinOutcome::Completed);
+  EXPECT_TRUE(Output() == Cat({body, plain128, big, bigger}));
+}
+
+TEST_F(JoinEngine, LengthFrameOfEachInputIsLeftOut) {
+  Bytes audio1 = MakeStream(FrameSpec(), 30), audio2 = MakeStream(FrameSpec(), 25);
+  Bytes id3 = MakeId3v2Tag(MakeJunk(200, 8));
+  Bytes tag = MakeId3v1Tag();
+  std::string a = Put("a.mp3", Cat({id3, LengthFrame("Info"), audio1, tag}));
+  std::string b = Put("b.mp3", Cat({LengthFrame("Xing"), audio2}));
+  std::string c = Put("c.mp3", Cat({LengthFrame("Info"), audio1}));
+  std::string d = Put("d.mp3", audio2);
+  ASSERT_EQ(Join({a, b, c, d}), JoinOutcome::Completed);
+  // ID3v2 tags stay; the frames that state one input's length do not.
+  EXPECT_TRUE(Output() == Cat({id3, audio1, audio2, audio1, audio2}));
+}
+
+TEST_F(JoinEngine, VbriFrameIsLeftOutToo) {
+  Bytes audio = MakeStream(FrameSpec(), 30);
+  Bytes withVbri = Cat({LengthFrame("VBRI"), audio});
+  ASSERT_EQ(Join({Put("a.mp3", withVbri), Put("b.mp3", audio)}), JoinOutcome::Completed);
+  EXPECT_TRUE(Output() == Cat({audio, audio}));
+}
+
+TEST_F(JoinEngine, ShortOrMissingInputEndsTheRunWithWhatWasWritten) {
+  Bytes a = MakeJunk(4000, 9), b = MakeJunk(2000, 10);
+  std::vector<int> lines;
+  JoinHooks hooks;
+  hooks.lineStarted = [&](int n) { lines.push_back(n); };
+  EXPECT_EQ(Join({Put("a.mp3", a), Put("b.mp3", b), Put("short.mp3", MakeJunk(127, 11)), Put("c.mp3", a)}, hooks),
+            JoinOutcome::FileError);
+  EXPECT_TRUE(Output() == Cat({a, b}));
+  EXPECT_EQ(lines, (std::vector<int>{1, 2, 3}));
+
+  EXPECT_EQ(Join({dir.File("a.mp3"), dir.File("gone.mp3"), dir.File("b.mp3")}), JoinOutcome::FileError);
+  EXPECT_TRUE(Output() == a);
+
+  EXPECT_EQ(Join({dir.File("a.mp3"), Put("empty.mp3", {})}), JoinOutcome::FileError);
+  EXPECT_TRUE(Output() == a);
+}
+
+TEST_F(JoinEngine, DestinationThatCannotBeCreated) {
+  std::string a = Put("a.mp3", MakeJunk(1000, 12));
+  EXPECT_EQ(snip::RunJoin(dir.File("no-such-folder") + "/out.mp3", {a, a}, JoinHooks()), JoinOutcome::FileError);
+  EXPECT_FALSE(FileExists(dir.File("no-such-folder")));
+}
+
+TEST_F(JoinEngine, DestinationAmongTheInputsIsRefusedBeforeItIsTouched) {
+  Bytes a = MakeJunk(3000, 13), b = MakeJunk(3000, 14);
+  std::string pa = Put("a.mp3", a), pb = Put("b.mp3", b);
+  EXPECT_EQ(snip::RunJoin(pb, {pa, pb}, JoinHooks()), JoinOutcome::DestinationIsInput);
+  EXPECT_TRUE(ReadBytes(pb) == b);
+
+  // The same file spelt differently.
+#ifdef _WIN32
+  std::string other = dir.Path() + ".\\b.mp3";
+#else
+  std::string other = dir.Path() + "./b.mp3";
+#endif
+  int opened = 0;
+  snip::SetFileFaultHook([&](FileOp op, const std::string&, int64_t, size_t n) -> int64_t {
+    if (op == FileOp::Create) ++opened;
+    return static_cast<int64_t>(n);
+  });
+  EXPECT_EQ(snip::RunJoin(other, {pa, pb}, JoinHooks()), JoinOutcome::DestinationIsInput);
+  EXPECT_EQ(opened, 0);
+  EXPECT_TRUE(ReadBytes(pb) == b);
+  EXPECT_TRUE(ReadBytes(pa) == a);
+}
+
+TEST_F(JoinEngine, HaltBeforeALineIsSilentAndKeepsWhatWasJoined) {
+  std::vector<std::string> inputs;
+  std::vector<Bytes> parts;
+  for (int i = 0; i < 5; ++i) {
+    parts.push_back(MakeJunk(1000 + 100 * i, 20 + i));
+    inputs.push_back(Put("in" + std::to_string(i) + ".mp3", parts.back()));
+  }
+  // Asked for while the third line is copied: the third is finished.
+  bool halt = false;
+  int asked = 0;
+  JoinHooks hooks;
+  hooks.haltRequested = [&] {
+    ++asked;
+    return halt;
+  };
+  hooks.lineStarted = [&](int n) { halt = n == 3; };
+  EXPECT_EQ(Join(inputs, hooks), JoinOutcome::Halted);
+  EXPECT_EQ(asked, 4);
+  EXPECT_TRUE(Output() == Cat({parts[0], parts[1], parts[2]}));
+
+  // Asked for during the last line: the run completes.
+  halt = false;
+  hooks.lineStarted = [&](int n) { halt = n == 5; };
+  EXPECT_EQ(Join(inputs, hooks), JoinOutcome::Completed);
+  EXPECT_TRUE(Output() == Cat({parts[0], parts[1], parts[2], parts[3], parts[4]}));
+}
+
+TEST_F(JoinEngine, ReadAndWriteFailuresAreFileErrors) {
+  Bytes a = MakeJunk(600000, 30), b = MakeJunk(9000, 31);
+  std::string pa = Put("a.mp3", a), pb = Put("b.mp3", Cat({b, MakeId3v1Tag()}));
+
+  struct Case {
+    const char* what;
+    snip::FileFaultHook hook;
+    size_t kept;  // bytes the destination must hold afterwards
+  };
+  std::vector<Case> cases = {
+      {"read of a fails midway",
+       [](FileOp op, const std::string& path, int64_t position, size_t n) -> int64_t {
+         return op == FileOp::Read && EndsWith(path, "a.mp3") && position >= 262144 && n > 4096
+                    ? -1
+                    : static_cast<int64_t>(n);
+       },
+       262144},
+      {"tag test read of b fails",
+       [](FileOp op, const std::string& path, int64_t, size_t n) -> int64_t {
+         return op == FileOp::Read && EndsWith(path, "b.mp3") && n == 128 ? -1 : static_cast<int64_t>(n);
+       },
+       600000},
+      {"write fails",
+       [](FileOp op, const std::string& path, int64_t position, size_t n) -> int64_t {
+         return op == FileOp::Write && EndsWith(path, "out.mp3") && position > 0 ? -1 : static_cast<int64_t>(n);
+       },
+       262144},
+      {"short write",
+       [](FileOp op, const std::string& path, int64_t position, size_t n) -> int64_t {
+         return op == FileOp::Write && EndsWith(path, "out.mp3") && position >= 524288 ? static_cast<int64_t>(n) / 2
+                                                                                       : static_cast<int64_t>(n);
+       },
+       524288 + (600000 - 524288) / 2},
+      {"one read of b fails while its first frame is looked for",
+       [fired = std::make_shared<bool>(false)](FileOp op, const std::string& path, int64_t position,
+                                               size_t n) -> int64_t {
+         if (op != FileOp::Read || !EndsWith(path, "b.mp3") || position != 0 || *fired) return static_cast<int64_t>(n);
+         *fired = true;
+         return -1;
+       },
+       600000},
+      {"input cannot be opened",
+       [](FileOp op, const std::string& path, int64_t, size_t n) -> int64_t {
+         return op == FileOp::OpenRead && EndsWith(path, "b.mp3") ? -1 : static_cast<int64_t>(n);
+       },
+       600000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    int started = 0;
+    JoinHooks hooks;
+    hooks.lineStarted = [&](int) { ++started; };
+    snip::SetFileFaultHook(c.hook);
+    EXPECT_EQ(Join({pa, pb, pa}, hooks), JoinOutcome::FileError);
+    snip::SetFileFaultHook(nullptr);
+    Bytes out = Output();
+    ASSERT_EQ(out.size(), c.kept);
+    EXPECT_TRUE(std::equal(out.begin(), out.end(), Cat({a, b}).begin()));
+    EXPECT_LE(started, 2);
+  }
+}
+
+TEST_F(JoinEngine, ProgressReachesTheTotal) {
+  Bytes a = MakeJunk(400000, 40), b = MakeJunk(5000, 41);
+  std::string pa = Put("a.mp3", Cat({a, MakeId3v1Tag()})), pb = Put("b.mp3", b);
+  int64_t last = -1, total = -1;
+  bool rising = true;
+  JoinHooks hooks;
+  hooks.progress = [&](int64_t done, int64_t all) {
+    rising = rising && done >= last && done <= all;
+    last = done;
+    total = all;
+  };
+  ASSERT_EQ(Join({pa, pb}, hooks), JoinOutcome::Completed);
+  EXPECT_TRUE(rising);
+  EXPECT_EQ(total, 400000 + 128 + 5000);
+  EXPECT_EQ(last, total);
+}
+
+// Encoder output with its length frame: the joined file holds each input's
+// audio frames, and its first frame is audio.
+TEST_F(JoinEngine, EncoderOutputJoinsWithoutLengthFrames) {
+  std::string corpus = snip::test::CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "no corpus";
+  Bytes with = ReadBytes(corpus + "mpeg1-128.mp3");
+  Bytes without = ReadBytes(corpus + "mpeg1-128-notag.mp3");
+  ASSERT_GT(with.size(), without.size());
+  ASSERT_EQ(with[0], 0xFF);
+  FrameSpec first;
+  first.bitrateIndex = with[2] >> 4;
+  first.sampleRateIndex = (with[2] >> 2) & 3;
+  first.padding = (with[2] >> 1) & 1;
+  size_t infoLength = static_cast<size_t>(snip::test::FrameLength(first));
+  bool tagged = std::memcmp(with.data() + with.size() - 128, "TAG", 3) == 0;
+  Bytes audio = Slice(with, infoLength, with.size() - (tagged ? 128 : 0));
+  ASSERT_EQ(Join({Put("a.mp3", with), Put("b.mp3", with)}), JoinOutcome::Completed);
+  EXPECT_TRUE(Output() == Cat({audio, audio}));
+
+  // Without a length frame the files are joined whole.
+  bool plainTagged = std::memcmp(without.data() + without.size() - 128, "TAG", 3) == 0;
+  Bytes plainAudio = Slice(without, 0, without.size() - (plainTagged ? 128 : 0));
+  ASSERT_EQ(Join({Put("c.mp3", without), Put("d.mp3", without)}), JoinOutcome::Completed);
+  EXPECT_TRUE(Output() == Cat({plainAudio, plainAudio}));
+}
+
+}  // namespace
