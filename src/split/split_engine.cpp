@@ -97,6 +97,7 @@ class TrackCutter {
   // source's bitrate index, which becomes the next track's first byte. A
   // target at or past the end copies the rest of the audio.
   CopyResult CopyTrack(File& track, int64_t target) {
+    const int64_t trackStart = pos_;
     int64_t copyEnd = std::min(target, end_);
     const int64_t trackStart = pos_;
     while (pos_ < copyEnd) {
@@ -113,6 +114,16 @@ class TrackCutter {
       if (!Emit(track, n)) return CopyResult::WriteFailed;
     }
     if (target >= end_) return CopyResult::SourceEnded;
+    // A track always holds at least the frame it starts with: when two cuts
+    // fall inside one frame, the later track begins at the next frame
+    // instead of being left empty.
+    if (pos_ == trackStart) {
+      if (window_.Available(pos_) == 0) {
+        if (!window_.Refill(pos_)) return CopyResult::ReadFailed;
+        if (window_.Available(pos_) == 0) return CopyResult::SourceEnded;
+      }
+      if (!Emit(track, 1)) return CopyResult::WriteFailed;
+    }
     return Resync(track);
   }
 
