@@ -99,7 +99,6 @@ class TrackCutter {
   CopyResult CopyTrack(File& track, int64_t target) {
     const int64_t trackStart = pos_;
     int64_t copyEnd = std::min(target, end_);
-    const int64_t trackStart = pos_;
     while (pos_ < copyEnd) {
       if (window_.Available(pos_) == 0) {
         // Whatever the previous track left in the window makes the track's
