@@ -1,3 +1,267 @@
-#include "app/win/pages.h"
+// The Split page: choosing the source and the destination folder, the field
+// help, the track timing list's buttons, CUE sheet import and export, and the
+// Create Tracks button.
+#include <windows.h>
 
-INT_PTR CALLBACK SplitPageProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+#include <commdlg.h>
+#include <shlobj.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/file_io.h"
+#include "app/win/pages.h"
+#include "mpeg/win/open_source.h"
+#include "resource_ids.h"
+#include "split/cue_sheet.h"
+#include "split/time_text.h"
+#include "split/track_naming.h"
+#include "split/win/split_worker.h"
+#include "split/win/track_marks.h"
+
+namespace {
+
+constexpr int64_t kMaxCueSheetBytes = 1 << 20;
+
+const char kFieldInfo[] =
+    "Possible fields that will be parsed are:\n\n"
+    "%file%\t  Source file that is being split\n"
+    "%track%\t  Current track number\n"
+    "%artist%\t  Artist name\n"
+    "%title%\t  Title of song\n\n"
+    "The '%artist%' and '%title%' fields are set when importing a .CUE file, or can be set manually by double "
+    "clicking a track or selecting 'Track Naming'";
+
+const char kCueFilter[] = "CUE Sheets (*.cue)\0*.cue\0";
+const char kCueImportTitle[] = "Import Track Times From .CUE File";
+const char kCueExportTitle[] = "Export Track Times To .CUE File";
+const char kCueUnreadable[] = "The .CUE file you chose could not be read.  Please choose another file.";
+const char kCueNothingToExport[] = "There are no track times to export.  Please add a time first.";
+const char kCueOverSource[] = "The .CUE file cannot be written over the source file.  Please choose another name.";
+const char kCueWriteError[] = "There has been a file error while trying to export the track times.  Please try again.";
+
+void Warn(HWND page, const char* text) { MessageBoxA(page, text, kAppCaption, MB_OK | MB_ICONWARNING); }
+
+// The open-file structure in the size this system's dialogs expect: the full
+// form on Windows 2000 / XP, the older short form elsewhere.
+DWORD OpenFileNameSize() {
+  OSVERSIONINFOA version = {};
+  version.dwOSVersionInfoSize = sizeof(version);
+#ifdef _MSC_VER
+#pragma warning(suppress : 4996)  // the reported version is exactly what decides here
+#endif
+  GetVersionExA(&version);
+  return version.dwMajorVersion == 5 ? static_cast<DWORD>(sizeof(OPENFILENAMEA)) : OPENFILENAME_SIZE_VERSION_400A;
+}
+
+void ChooseSource(HWND page) {
+  char path[snip::kPathChars] = {};
+  OPENFILENAMEA dialog = {};
+  dialog.lStructSize = OpenFileNameSize();
+  dialog.hwndOwner = page;
+  dialog.lpstrFilter = "MP3 Files (*.mp3)\0*.mp3\0";
+  dialog.lpstrFile = path;
+  dialog.nMaxFile = sizeof(path);
+  dialog.lpstrTitle = "Select An MP3 Source File";
+  dialog.Flags = OFN_FILEMUSTEXIST;
+  if (!GetOpenFileNameA(&dialog)) return;
+  OpenSource(page, path);
+  ClearTrackMarks(page);
+}
+
+void ChooseDestinationFolder(HWND page) {
+  HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  BROWSEINFOA browse = {};
+  browse.hwndOwner = page;
+  browse.lpszTitle = "Please choose the directory to output created tracks to.";
+  browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+  PIDLIST_ABSOLUTE chosen = SHBrowseForFolderA(&browse);
+  if (chosen) {
+    char path[snip::kPathChars] = {};
+    BOOL converted = SHGetPathFromIDListA(chosen, path);
+    CoTaskMemFree(chosen);
+    if (converted && path[0] != '\0') {
+      std::string folder = path;
+      if (folder.back() != '\\') folder += '\\';
+      SetDlgItemTextA(page, IDC_SPLIT_FOLDER, folder.c_str());
+    }
+  }
+  if (SUCCEEDED(com)) CoUninitialize();
+}
+
+// Asks for a CUE sheet path with the open or the save dialog; false when
+// cancelled.
+bool ChooseCueSheet(HWND page, bool save, char (&path)[snip::kPathChars]) {
+  std::memset(path, 0, sizeof(path));
+  OPENFILENAMEA dialog = {};
+  dialog.lStructSize = OpenFileNameSize();
+  dialog.hwndOwner = page;
+  dialog.lpstrFilter = kCueFilter;
+  dialog.lpstrFile = path;
+  dialog.nMaxFile = sizeof(path);
+  if (save) {
+    dialog.lpstrTitle = kCueExportTitle;
+    dialog.lpstrDefExt = "cue";
+    dialog.Flags = OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY;
+    return GetSaveFileNameA(&dialog) != 0;
+  }
+  dialog.lpstrTitle = kCueImportTitle;
+  dialog.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+  return GetOpenFileNameA(&dialog) != 0;
+}
+
+bool ReadCueSheetFile(const char* path, std::string* text) {
+  snip::File file = snip::File::OpenRead(path);
+  if (!file.IsOpen()) return false;
+  int64_t size = file.Size();
+  if (size < 0 || size > kMaxCueSheetBytes) return false;
+  text->assign(static_cast<size_t>(size), '\0');
+  int64_t got = file.ReadFull(text->data(), text->size());
+  if (got != size) return false;
+  char extra = 0;
+  return file.Read(&extra, 1) == 0;  // the file must not have grown meanwhile
+}
+
+void CopyText(char* field, size_t fieldSize, const std::string& text) {
+  size_t n = text.size() < fieldSize - 1 ? text.size() : fieldSize - 1;
+  std::memcpy(field, text.data(), n);
+  field[n] = '\0';
+}
+
+void ImportCueSheet(HWND page) {
+  char path[snip::kPathChars];
+  if (!ChooseCueSheet(page, false, path)) return;
+  std::string text;
+  if (!ReadCueSheetFile(path, &text)) {
+    Warn(page, kCueUnreadable);
+    return;
+  }
+  snip::CueSheet sheet;
+  int errorLine = 0;
+  std::string message;
+  if (!snip::ParseCueSheet(text, &sheet, &errorLine, &message)) {
+    Warn(page, message.c_str());
+    return;
+  }
+  // Every mark is made before the list is touched, so that a shortage of
+  // memory leaves the list as it was.
+  std::vector<TrackMark*> marks;
+  for (const snip::CueTrack& track : sheet.tracks) {
+    TrackMark* mark = NewTrackMark();
+    if (!mark) {
+      for (TrackMark* made : marks) FreeTrackMark(made);
+      return;
+    }
+    snip::FormatTimeText(track.offset, mark->timeText, sizeof(mark->timeText));
+    CopyText(mark->artist, sizeof(mark->artist), track.performer);
+    CopyText(mark->title, sizeof(mark->title), track.title);
+    marks.push_back(mark);
+  }
+  ClearTrackMarks(page);
+  for (TrackMark* mark : marks) AddTrackMark(page, mark);
+}
+
+// The file name part of a path.
+std::string FileNameOf(const std::string& path) {
+  size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void ExportCueSheet(HWND page) {
+  HWND list = GetDlgItem(page, IDC_SPLIT_LIST);
+  LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+  if (count <= 0) {
+    Warn(page, kCueNothingToExport);
+    return;
+  }
+  std::vector<snip::CueTrack> tracks;
+  for (LRESULT i = 0; i < count; ++i) {
+    const TrackMark* mark = TrackMarkAt(page, static_cast<int>(i));
+    if (!mark) continue;
+    tracks.push_back({mark->offset, mark->artist, mark->title});
+  }
+
+  char path[snip::kPathChars];
+  if (!ChooseCueSheet(page, true, path)) return;
+  char source[snip::kPathChars] = {};
+  GetDlgItemTextA(page, IDC_SPLIT_SOURCE, source, static_cast<int>(sizeof(source)));
+  if (source[0] != '\0' && snip::SameFile(path, source)) {
+    Warn(page, kCueOverSource);
+    return;
+  }
+
+  std::string sheet = snip::FormatCueSheet(FileNameOf(source), tracks);
+  snip::File file = snip::File::Create(path);
+  if (!file.IsOpen()) {
+    Warn(page, kCueWriteError);
+    return;
+  }
+  bool written = file.Write(sheet.data(), sheet.size());
+  written = file.Close() && written;
+  if (!written) {
+    DeleteFileA(path);  // a part of a sheet is of no use to anyone
+    Warn(page, kCueWriteError);
+  }
+}
+
+void OnCommand(HWND page, int id, int notification) {
+  switch (id) {
+    case IDC_SPLIT_BROWSE:
+      ChooseSource(page);
+      break;
+    case IDC_SPLIT_ADD_TIME:
+      AddTimeFromEdit(page);
+      break;
+    case IDC_SPLIT_LIST:
+      if (notification == LBN_DBLCLK) OpenTrackInfo(page);
+      break;
+    case IDC_SPLIT_NAMING:
+      OpenTrackInfo(page);
+      break;
+    case IDC_SPLIT_FIELD_INFO:
+      MessageBoxA(page, kFieldInfo, kAppCaption, MB_OK);
+      break;
+    case IDC_SPLIT_CHOOSE_FOLDER:
+      ChooseDestinationFolder(page);
+      break;
+    case IDC_SPLIT_GRAB_WINAMP:
+      GrabWinampPosition(page);
+      break;
+    case IDC_SPLIT_CUE_IMPORT:
+      ImportCueSheet(page);
+      break;
+    case IDC_SPLIT_CUE_EXPORT:
+      ExportCueSheet(page);
+      break;
+    case IDC_SPLIT_ACTION:
+      OnCreateTracks(page);
+      break;
+    case IDC_SPLIT_REMOVE:
+      RemoveSelectedTime(page);
+      break;
+    case IDC_SPLIT_CLEAR:
+      ClearTrackMarks(page);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+INT_PTR CALLBACK SplitPageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      SendDlgItemMessageA(page, IDC_SPLIT_TEMPLATE, EM_LIMITTEXT, 256, 0);
+      SetDlgItemTextA(page, IDC_SPLIT_TEMPLATE, "%file% - %track%");
+      return TRUE;
+    case WM_COMMAND:
+      OnCommand(page, LOWORD(wParam), HIWORD(wParam));
+      return FALSE;
+    case WM_DESTROY:
+      ClearTrackMarks(page);  // the lines own their marks
+      return FALSE;
+  }
+  return FALSE;
+}

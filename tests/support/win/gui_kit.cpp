@@ -404,15 +404,47 @@ void FolderDialogDriver::Run() {
   };
   if (!WaitFor(find, stop_, 20000)) return;
   seen_ = true;
-  Sleep(300);  // the tree fills itself after the dialog shows
+  // The tree fills itself after the dialog shows, slowly on a busy machine:
+  // wait until its item count has settled.
+  HWND tree = nullptr;
+  for (HWND child : Descendants(dialog)) {
+    if (ClassOf(child) == "SysTreeView32") tree = child;
+  }
+  LRESULT lastCount = -1;
+  int stableFor = 0;
+  WaitFor(
+      [&] {
+        LRESULT count = SendMessageA(tree, TVM_GETCOUNT, 0, 0);
+        stableFor = (count > 0 && count == lastCount) ? stableFor + 1 : 0;
+        lastCount = count;
+        return stableFor >= 20;
+      },
+      stop_, 10000);
   if (cancel_) {
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
   } else {
     wchar_t wide[MAX_PATH] = {};
     MultiByteToWideChar(CP_ACP, 0, path_.c_str(), -1, wide, MAX_PATH);
-    SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(wide));
-    Sleep(300);
+    std::string leaf = path_.substr(path_.find_last_of('\\') + 1);
+    // The browser fills its tree lazily; ask again until the folder is the
+    // selected item.
+    WaitFor(
+        [&] {
+          SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(wide));
+          Sleep(100);
+          auto item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+          char text[MAX_PATH] = {};
+          TVITEMA info = {};
+          info.mask = TVIF_TEXT;
+          info.hItem = item;
+          info.pszText = text;
+          info.cchTextMax = MAX_PATH;
+          return item && SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&info)) &&
+                 lstrcmpiA(text, leaf.c_str()) == 0;
+        },
+        stop_, 10000);
+    Sleep(100);
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
   }
   WaitFor([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, stop_, 10000);

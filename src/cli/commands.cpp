@@ -1,0 +1,252 @@
+#include "cli/commands.h"
+
+#include <cctype>
+#include <csignal>
+#include <cstdio>
+#include <string>
+
+#include "app/file_io.h"
+#include "cli/progress.h"
+#include "cli/track_list.h"
+#include "join/join_engine.h"
+#include "mpeg/frame_header.h"
+#include "mpeg/source_scan.h"
+#include "split/cue_sheet.h"
+#include "split/split_engine.h"
+#include "split/time_text.h"
+#include "split/track_naming.h"
+
+namespace snip::cli {
+
+namespace {
+
+volatile std::sig_atomic_t g_haltRequested = 0;
+
+extern "C" void OnInterrupt(int) {
+  g_haltRequested = 1;
+  // A second Ctrl+C is not caught any more.
+  std::signal(SIGINT, SIG_DFL);
+}
+
+bool HaltRequested() { return g_haltRequested != 0; }
+
+int Refuse(const std::string& message, int status = kExitRefused) {
+  std::fprintf(stderr, "%s\n", message.c_str());
+  return status;
+}
+
+bool IsSeparator(char c) {
+#ifdef _WIN32
+  return c == '\\' || c == '/';
+#else
+  return c == '/';
+#endif
+}
+
+constexpr char kSeparator =
+#ifdef _WIN32
+    '\\';
+#else
+    '/';
+#endif
+
+// Windows accepts '/' in paths, but the track names take the source's base
+// name after its last backslash: written with backslashes, a path gives the
+// names it gives on the page.
+std::string NativePath(std::string path) {
+#ifdef _WIN32
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+#endif
+  return path;
+}
+
+// The folder part of a path, separator included; empty when it has none.
+std::string FolderOf(const std::string& path) {
+  for (size_t i = path.size(); i > 0; --i) {
+    if (IsSeparator(path[i - 1])) return path.substr(0, i);
+  }
+  return {};
+}
+
+bool EndsWithMp3(const std::string& path) {
+  if (path.size() < 4) return false;
+  std::string tail = path.substr(path.size() - 4);
+  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return tail == ".mp3";
+}
+
+bool ReadWholeFile(const std::string& path, std::string* text) {
+  File file = File::OpenRead(path);
+  if (!file.IsOpen()) return false;
+  int64_t size = file.Size();
+  if (size < 0) return false;
+  text->assign(static_cast<size_t>(size), '\0');
+  return file.ReadFull(text->data(), text->size()) == size;
+}
+
+std::string TimeText(int64_t offset) {
+  char text[32];
+  FormatTimeText(static_cast<int32_t>(offset), text, sizeof text);
+  return text;
+}
+
+// Nominal start of track index n, for the listing of written tracks.
+int64_t TrackStart(const SplitJob& job, size_t n) {
+  if (job.equalSegments) return static_cast<int64_t>(n) * job.marks[1].offset;
+  return n < job.marks.size() ? job.marks[n].offset : 0;
+}
+
+// Number of tracks a run can make at most, for checks made before it starts.
+int64_t MostTracks(const SplitJob& job, int64_t sourceSize) {
+  if (!job.equalSegments) return static_cast<int64_t>(job.marks.size());
+  int64_t segmentBytes = static_cast<int64_t>(job.marks[1].offset) * BytesPerHundredth(job.bitrate);
+  if (segmentBytes <= 0) return 1;
+  return (sourceSize - job.firstFrame) / segmentBytes + 2;
+}
+
+// The name of a track that would land on the CUE sheet the marks came from,
+// or empty. Track names always end in ".mp3", so only such a sheet can be hit.
+std::string TrackOverCueSheet(const SplitJob& job, const std::string& cueSheet, int64_t sourceSize) {
+  if (cueSheet.empty() || !EndsWithMp3(cueSheet)) return {};
+  std::string folder = job.folder.empty() ? FolderOf(job.sourcePath) : job.folder;
+  std::string pathTemplate = folder + job.nameTemplate;
+  int64_t tracks = MostTracks(job, sourceSize);
+  for (int64_t n = 0; n < tracks; ++n) {
+    const SplitMark* mark = n < static_cast<int64_t>(job.marks.size()) ? &job.marks[static_cast<size_t>(n)] : nullptr;
+    char name[kPathChars] = {};
+    if (!BuildTrackFileName(job.sourcePath.c_str(), pathTemplate.c_str(), mark ? mark->artist.c_str() : "",
+                            mark ? mark->title.c_str() : "", static_cast<int>(n), name)) {
+      continue;
+    }
+    if (SameFile(name, cueSheet)) return name;
+  }
+  return {};
+}
+
+std::string TrackLabel(const char* verb, int number) {
+  char label[48];
+  std::snprintf(label, sizeof label, "%s... [%03d]", verb, number);
+  return label;
+}
+
+}  // namespace
+
+void InstallHaltHandler() { std::signal(SIGINT, OnInterrupt); }
+
+int ScanCommand(const std::string& path) {
+  File file = File::OpenRead(path);
+  if (!file.IsOpen()) return Refuse(ScanMessage(ScanOutcome::Unusable));
+  ScanResult scan = SourceScan(file);
+  if (scan.outcome != ScanOutcome::Accepted) return Refuse(ScanMessage(scan.outcome));
+  uint8_t tag[128] = {};
+  bool tagged = ReadId3v1Tag(file, tag) != 0 && tag[0] != 0;
+
+  std::printf("Bit Rate: %d kbps\n", static_cast<int>(scan.bitrate));
+  std::printf("Bit rate index: %d\n", static_cast<int>(scan.bitrateIndex));
+  std::printf("First frame: %lld\n", static_cast<long long>(scan.audioStart));
+  if (scan.hasInfoFrame) std::printf("Info frame: %lld\n", static_cast<long long>(scan.firstHeader));
+  if (scan.id3v2Size > 0) std::printf("ID3v2 tag: %lld bytes\n", static_cast<long long>(scan.id3v2Size));
+  std::printf("ID3v1 tag: %s\n", tagged ? "present" : "none");
+  return kExitOk;
+}
+
+int SplitCommand(const SplitOptions& options) {
+  if (options.source.empty() || options.nameTemplate.empty()) return Refuse(kSplitNeedInputsMessage);
+
+  // The source as the page examines a chosen file.
+  File source = File::OpenRead(options.source);
+  if (!source.IsOpen()) return Refuse(ScanMessage(ScanOutcome::Unusable));
+  ScanResult scan = SourceScan(source);
+  if (scan.outcome != ScanOutcome::Accepted) return Refuse(ScanMessage(scan.outcome));
+  int64_t sourceSize = source.Size();
+  source.Close();
+
+  // The track list, through the same rules as times typed on the page.
+  TrackList list;
+  if (!options.cueSheet.empty()) {
+    std::string text;
+    if (!ReadWholeFile(options.cueSheet, &text)) {
+      return Refuse("The CUE sheet \"" + options.cueSheet + "\" could not be read.");
+    }
+    CueSheet sheet;
+    int errorLine = 0;
+    std::string message;
+    if (!ParseCueSheet(text, &sheet, &errorLine, &message)) return Refuse(message);
+    for (const CueTrack& track : sheet.tracks) list.Add(TimeText(track.offset), track.performer, track.title);
+  }
+  for (const std::string& time : options.times) {
+    if (list.Add(time) == AddResult::NotATime) {
+      return Refuse(
+          "\"" + time + "\" is not a time.  Please give times as minutes:seconds.hundredths, such as 4:05.50.",
+          kExitUsage);
+    }
+  }
+
+  SplitJob job;
+  job.sourcePath = NativePath(options.source);
+  job.folder = NativePath(options.folder);
+  if (!job.folder.empty() && !IsSeparator(job.folder.back())) job.folder += kSeparator;
+  job.nameTemplate = options.nameTemplate;
+  job.bitrate = scan.bitrate;
+  job.bitrateIndex = scan.bitrateIndex;
+  job.firstFrame = scan.audioStart;
+  job.marks = list.Marks();
+  job.equalSegments = options.equalSegments;
+
+  SplitRefusal refusal = ValidateSplitJob(job);
+  if (refusal != SplitRefusal::None) return Refuse(SplitRefusalMessage(refusal));
+  std::string clash = TrackOverCueSheet(job, options.cueSheet, sourceSize);
+  if (!clash.empty()) {
+    return Refuse("The track \"" + clash + "\" would be written over the CUE sheet.  Please change the name.");
+  }
+
+  ProgressBar bar = ProgressBar::ForStandardError();
+  SplitHooks hooks;
+  hooks.haltRequested = HaltRequested;
+  hooks.trackStarted = [&bar](int number) { bar.SetLabel(TrackLabel("Creating", number)); };
+  hooks.progress = [&bar](int64_t done, int64_t total) { bar.Update(done, total); };
+  SplitSummary summary;
+  SplitOutcome outcome = RunSplit(job, hooks, &summary);
+  bar.Clear();
+
+  for (size_t n = 0; n < summary.files.size(); ++n) {
+    std::printf("%s\t%s\n", TimeText(TrackStart(job, n)).c_str(), summary.files[n].c_str());
+  }
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s\n", SplitOutcomeMessage(outcome));
+  switch (outcome) {
+    case SplitOutcome::Completed:
+      return kExitOk;
+    case SplitOutcome::Cancelled:
+      return kExitHalted;
+    default:
+      return kExitRefused;
+  }
+}
+
+int JoinCommand(const JoinOptions& options) {
+  if (options.destination.empty() || options.inputs.size() < 2) return Refuse(kJoinNeedInputsMessage);
+
+  ProgressBar bar = ProgressBar::ForStandardError();
+  JoinHooks hooks;
+  hooks.haltRequested = HaltRequested;
+  hooks.lineStarted = [&bar](int number) { bar.SetLabel(TrackLabel("Joining", number)); };
+  hooks.progress = [&bar](int64_t done, int64_t total) { bar.Update(done, total); };
+  JoinOutcome outcome = RunJoin(options.destination, options.inputs, hooks);
+  bar.Clear();
+
+  // A halt is silent, as on the page; every other outcome has its message.
+  if (const char* message = JoinOutcomeMessage(outcome)) std::fprintf(stderr, "%s\n", message);
+  switch (outcome) {
+    case JoinOutcome::Completed:
+      return kExitOk;
+    case JoinOutcome::Halted:
+      return kExitHalted;
+    default:
+      return kExitRefused;
+  }
+}
+
+}  // namespace snip::cli

@@ -1,0 +1,40 @@
+// The three commands of the command line tool. Each prints its results on
+// standard output and its messages on standard error, and returns the exit
+// status.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace snip::cli {
+
+enum ExitStatus : int {
+  kExitOk = 0,
+  kExitRefused = 1,  // a refusal or a failed run; the message says which
+  kExitUsage = 2,    // the command line itself is wrong
+  kExitHalted = 130  // stopped by an interrupt (Ctrl+C) between tracks or files
+};
+
+struct SplitOptions {
+  std::string source;
+  std::vector<std::string> times;  // --at, in the order given
+  std::string cueSheet;            // --cue
+  std::string folder;              // --folder; empty: the source's folder
+  std::string nameTemplate = "%file% - %track%";
+  bool equalSegments = false;
+};
+
+struct JoinOptions {
+  std::string destination;
+  std::vector<std::string> inputs;
+};
+
+int ScanCommand(const std::string& path);
+int SplitCommand(const SplitOptions& options);
+int JoinCommand(const JoinOptions& options);
+
+// The first Ctrl+C asks a running split or join to stop before its next track
+// or file; a second one ends the program at once.
+void InstallHaltHandler();
+
+}  // namespace snip::cli

@@ -1,0 +1,63 @@
+// snipwise: splits constant-bitrate MP3 recordings at listed times, joins MP3
+// files and examines a source, from the command line.
+#include <CLI/CLI.hpp>
+
+#include <string>
+
+#include "cli/commands.h"
+
+int main(int argc, char** argv) {
+  using namespace snip::cli;
+
+  CLI::App app{"MP3 Snipwise: cuts constant-bitrate MP3 recordings into tracks at listed times and joins MP3 files."};
+  app.name("snipwise");
+  app.require_subcommand(1);
+  app.footer(
+      "Times are minutes, seconds and hundredths from the start of the recording, as 004:05.50 or 4:05.5.\n"
+      "Exit status: 0 done, 1 refused or failed (the message says why), 2 wrong command line, 130 interrupted.");
+
+  std::string scanPath;
+  CLI::App* scan = app.add_subcommand("scan", "Show the bit rate, the first frame and the ID3v1 tag of an MP3 file.");
+  scan->add_option("FILE", scanPath, "The MP3 file to examine")->type_name("")->required();
+
+  SplitOptions split;
+  CLI::App* splitCommand = app.add_subcommand("split", "Cut an MP3 file into tracks at the given times.");
+  splitCommand->add_option("SOURCE", split.source, "The constant-bitrate MP3 file to cut")->type_name("")->required();
+  CLI::Option* at =
+      splitCommand->add_option("-a,--at", split.times, "A cut time; give as many as needed (000:00.00 is added first)")
+          ->type_name("TIME");
+  CLI::Option* cue =
+      splitCommand->add_option("-c,--cue", split.cueSheet, "Take the cut times, artists and titles from a CUE sheet")
+          ->type_name("SHEET");
+  at->excludes(cue);
+  cue->excludes(at);
+  splitCommand->add_option("-f,--folder", split.folder, "Folder for the tracks (default: the source's folder)")
+      ->type_name("DIR");
+  splitCommand
+      ->add_option("-n,--name", split.nameTemplate,
+                   "Track name template with the fields %file%, %track%, %artist% and %title%")
+      ->type_name("TEMPLATE")
+      ->capture_default_str();
+  splitCommand->add_flag("-e,--equal", split.equalSegments,
+                         "Split all into equal segments as long as the first cut time");
+  splitCommand->callback([&] {
+    if (at->count() == 0 && cue->count() == 0) throw CLI::RequiredError("--at or --cue");
+  });
+
+  JoinOptions join;
+  CLI::App* joinCommand = app.add_subcommand("join", "Join MP3 files, in the order given, into one file.");
+  joinCommand->add_option("DEST", join.destination, "The file to write")->type_name("");
+  joinCommand->add_option("INPUT", join.inputs, "The files to join, two or more")->type_name("");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    int status = app.exit(error);
+    return status == 0 ? kExitOk : kExitUsage;
+  }
+
+  InstallHaltHandler();
+  if (scan->parsed()) return ScanCommand(scanPath);
+  if (splitCommand->parsed()) return SplitCommand(split);
+  return JoinCommand(join);
+}

@@ -1,0 +1,747 @@
+// The command line tool run as a separate process: its tracks and joined
+// files compared byte for byte with the engines' own output on the same
+// inputs, and every refusal's exit status and message.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "app/file_io.h"
+#include "cli/run_process.h"
+#include "join/join_engine.h"
+#include "mpeg/source_scan.h"
+#include "split/cue_sheet.h"
+#include "split/split_engine.h"
+#include "support/mpeg_frames.h"
+
+namespace snip::test {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// The program's messages, as the window program shows them.
+const std::string kVbr =
+    "The MP3 you have selected to split cannot be used because it is a VBR (variable bit rate) file.  Please only use "
+    "MP3s with fixed bit rates.";
+const std::string kNotLayer3 =
+    "The MP3 you have selected to split cannot be used because it is not an MPEG Layer III file.";
+const std::string kUnusable = "The file you chose was either invalid, corrupted, or could not be opened at this time.";
+const std::string kNeedInputs = "Please choose a source file and a destination name before you continue.";
+const std::string kInvalidName =
+    "The destination name you gave contained invalid characters.  Please use another name.";
+const std::string kEqualNeedsOffset =
+    "If you are splitting all into equal segments, you must enter at least one offset. '0:00.00' is just a marker, "
+    "not an offset.";
+const std::string kNeedTrackField =
+    "The destination name must contain %track% when more than one track is created.  Please change the name.";
+const std::string kSplitFileError = "There has been a file error while trying to create tracks.  Please try again.";
+const std::string kSplitCancelled = "Track creation has been cancelled.";
+const std::string kSplitDone = "Track creation completed successfully.";
+const std::string kJoinNeedInputs =
+    "Please select a destination file and fill in the track list with two or more items for joining.";
+const std::string kJoinOverInput =
+    "The destination file is also in the list of tracks to join.  Please choose another destination.";
+const std::string kJoinFileError = "There has been a file error while trying to join tracks.  Please try again.";
+const std::string kJoinDone = "Track joining completed successfully.";
+
+std::string Line(const std::string& message) { return message + "\n"; }
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A constant-bitrate stream of the given length, after a little junk, with
+// an ID3v1 tag when asked. frameOffsets receives the absolute frame offsets.
+Bytes MakeSource(const FrameSpec& spec, int frames, bool tagged, size_t junk = 0,
+                 std::vector<int64_t>* frameOffsets = nullptr) {
+  Bytes bytes = MakeJunk(junk);
+  std::vector<int64_t> offsets;
+  Append(bytes, MakeStream(spec, frames, &offsets));
+  if (frameOffsets) {
+    for (int64_t offset : offsets) frameOffsets->push_back(offset + static_cast<int64_t>(junk));
+  }
+  if (tagged) Append(bytes, MakeId3v1Tag("Night Set"));
+  return bytes;
+}
+
+// A corpus file, named with the platform's separators as a user would.
+std::string CorpusFile(const std::string& name) {
+  std::string path = CorpusDir() + name;
+#ifdef _WIN32
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+#endif
+  return path;
+}
+
+// MPEG-1 Layer II frames at index 9 (160 kbit/s, 44.1 kHz: 522 bytes each),
+// then Layer III frames: the first real frame decides, so Layer III is refused.
+Bytes MakeLayer2First() {
+  FrameSpec layer2;
+  layer2.layerBits = 2;
+  Bytes bytes;
+  for (int i = 0; i < 4; ++i) {
+    auto header = MakeHeader(layer2);
+    bytes.insert(bytes.end(), header.begin(), header.end());
+    Append(bytes, MakeJunk(522 - 4, static_cast<uint32_t>(i + 7)));
+  }
+  Append(bytes, MakeStream(FrameSpec{}, 20));
+  return bytes;
+}
+
+// A stream whose first frame carries an encoder's "Xing" header after the
+// side information, as variable bitrate files do.
+Bytes MakeXingStream() {
+  Bytes bytes = MakeStream(FrameSpec{}, 30);
+  bool crc = (bytes[1] & 0x01) == 0;
+  std::copy_n("Xing", 4, bytes.begin() + 4 + (crc ? 2 : 0) + 32);
+  return bytes;
+}
+
+// 128 kbit/s MPEG-1 at 44.1 kHz: about 38 frames a second.
+int FramesFor(double seconds) { return static_cast<int>(seconds * 44100.0 / 1152.0) + 1; }
+
+// The tracks the engine makes from the same source and marks, in its own folder.
+std::vector<std::string> EngineSplit(const std::string& source, const std::vector<SplitMark>& marks,
+                                     const std::string& folder, const std::string& nameTemplate = "%file% - %track%",
+                                     bool equalSegments = false) {
+  File file = File::OpenRead(source);
+  ScanResult scan = SourceScan(file);
+  EXPECT_EQ(scan.outcome, ScanOutcome::Accepted);
+  file.Close();
+  SplitJob job;
+  job.sourcePath = source;
+  job.folder = folder;
+  job.nameTemplate = nameTemplate;
+  job.bitrate = scan.bitrate;
+  job.bitrateIndex = scan.bitrateIndex;
+  job.firstFrame = scan.audioStart;
+  job.marks = marks;
+  job.equalSegments = equalSegments;
+  EXPECT_EQ(ValidateSplitJob(job), SplitRefusal::None);
+  SplitSummary summary;
+  EXPECT_EQ(RunSplit(job, SplitHooks{}, &summary), SplitOutcome::Completed);
+  return summary.files;
+}
+
+std::vector<SplitMark> Marks(const std::vector<int32_t>& offsets) {
+  std::vector<SplitMark> marks;
+  for (int32_t offset : offsets) marks.push_back(SplitMark{offset, "", ""});
+  return marks;
+}
+
+struct ListedTrack {
+  std::string time;
+  std::string path;
+};
+
+// The tool lists each written track as "time<TAB>path".
+std::vector<ListedTrack> ListedTracks(const std::string& out) {
+  std::vector<ListedTrack> tracks;
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    size_t tab = line.find('\t');
+    if (tab == std::string::npos) {
+      ADD_FAILURE() << "unexpected line: " << line;
+      continue;
+    }
+    tracks.push_back({line.substr(0, tab), line.substr(tab + 1)});
+  }
+  return tracks;
+}
+
+// The tool's tracks have the engine's names and bytes, in the same order.
+void ExpectSameTracks(const std::vector<ListedTrack>& listed, const std::vector<std::string>& engine) {
+  ASSERT_EQ(listed.size(), engine.size());
+  for (size_t i = 0; i < listed.size(); ++i) {
+    EXPECT_EQ(BaseName(listed[i].path), BaseName(engine[i]));
+    Bytes ours = ReadBytes(listed[i].path);
+    EXPECT_FALSE(ours.empty()) << listed[i].path;
+    EXPECT_TRUE(ours == ReadBytes(engine[i])) << "track " << i + 1 << " differs from the engine's";
+  }
+}
+
+std::vector<std::string> Times(const std::vector<ListedTrack>& listed) {
+  std::vector<std::string> times;
+  for (const ListedTrack& track : listed) times.push_back(track.time);
+  return times;
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  TempDir in_;
+  TempDir out_;
+  TempDir engine_;
+};
+
+// ---------------------------------------------------------------------------
+// scan
+
+TEST_F(CliTest, ScanReportsTheValuesOfAGeneratedSource) {
+  std::string tagged = in_.File("tagged.mp3");
+  WriteBytes(tagged, MakeSource(FrameSpec{}, 40, true, 100));
+  ProcessResult result = RunCli({"scan", tagged});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, "Bit Rate: 128 kbps\nBit rate index: 9\nFirst frame: 100\nID3v1 tag: present\n");
+
+  // MPEG-2.5 reads its bitrate from the other row of the table.
+  FrameSpec mpeg25;
+  mpeg25.versionBits = 0;
+  std::string plain = in_.File("plain.mp3");
+  WriteBytes(plain, MakeSource(mpeg25, 40, false));
+  result = RunCli({"scan", plain});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "Bit Rate: 80 kbps\nBit rate index: 9\nFirst frame: 0\nID3v1 tag: none\n");
+}
+
+TEST_F(CliTest, ScanAgreesWithTheEngineOnEncoderOutput) {
+  std::string corpus = CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "no corpus";
+  for (const char* name :
+       {"mpeg1-128", "mpeg1-320", "mpeg2-64", "mpeg25-8", "mpeg1-128-notag", "id3v2-picture", "mpeg2-64-tagged"}) {
+    SCOPED_TRACE(name);
+    std::string path = CorpusFile(std::string(name) + ".mp3");
+    if (!FileExists(path)) continue;
+    File file = File::OpenRead(path);
+    ScanResult scan = SourceScan(file);
+    ASSERT_EQ(scan.outcome, ScanOutcome::Accepted);
+    uint8_t tag[128] = {};
+    bool tagged = ReadId3v1Tag(file, tag) && tag[0] != 0;
+    std::string expected = "Bit Rate: " + std::to_string(scan.bitrate) +
+                           " kbps\nBit rate index: " + std::to_string(scan.bitrateIndex) +
+                           "\nFirst frame: " + std::to_string(scan.audioStart) + "\n";
+    if (scan.hasInfoFrame) expected += "Info frame: " + std::to_string(scan.firstHeader) + "\n";
+    if (scan.id3v2Size > 0) expected += "ID3v2 tag: " + std::to_string(scan.id3v2Size) + " bytes\n";
+    expected += std::string("ID3v1 tag: ") + (tagged ? "present" : "none") + "\n";
+
+    ProcessResult result = RunCli({"scan", path});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, expected);
+  }
+}
+
+TEST_F(CliTest, ScanRefusalsCarryTheScanMessages) {
+  WriteBytes(in_.File("layer2.mp3"), MakeLayer2First());
+  WriteBytes(in_.File("vbr.mp3"), MakeXingStream());
+  WriteBytes(in_.File("junk.mp3"), MakeJunk(5000));
+  WriteBytes(in_.File("empty.mp3"), {});
+
+  struct Case {
+    std::string file;
+    std::string message;
+  };
+  std::vector<Case> cases = {{"layer2.mp3", kNotLayer3},
+                             {"vbr.mp3", kVbr},
+                             {"junk.mp3", kUnusable},
+                             {"empty.mp3", kUnusable},
+                             {"missing.mp3", kUnusable}};
+  if (!CorpusDir().empty()) cases.push_back({CorpusFile("vbr.mp3"), kVbr});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    std::string path = c.file.find_first_of("/\\") == std::string::npos ? in_.File(c.file) : c.file;
+    ProcessResult result = RunCli({"scan", path});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, Line(c.message));
+    EXPECT_EQ(result.out, "");
+  }
+}
+
+// ---------------------------------------------------------------------------
+// split
+
+TEST_F(CliTest, SplitMakesTheEnginesTracksFromTheTimesAsThePageListsThem) {
+  std::string source = in_.File("Night Set.live.mp3");
+  WriteBytes(source, MakeSource(FrameSpec{}, FramesFor(20), true, 333));
+
+  // Unsorted, a duplicate in another spelling, and no 0: the list gets the
+  // 000:00.00 marker first and keeps each time once, in time order.
+  ProcessResult result = RunCli(
+      {"split", source, "--at", "0:12.5", "--at", "0:04", "0:12.05", "--at", "000:04.00", "--folder", out_.Path()});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err, Line(kSplitDone));
+  std::vector<ListedTrack> listed = ListedTracks(result.out);
+  EXPECT_EQ(Times(listed), (std::vector<std::string>{"000:00.00", "000:04.00", "000:12.05"}));
+  EXPECT_EQ(FilesIn(out_.Path()),
+            (std::vector<std::string>{"Night Set - 01.mp3", "Night Set - 02.mp3", "Night Set - 03.mp3"}));
+  ExpectSameTracks(listed, EngineSplit(source, Marks({0, 400, 1205}), engine_.Path()));
+}
+
+TEST_F(CliTest, SplitTracksHoldEveryAudioByteOnceAndTheTagEach) {
+  std::string source = in_.File("rec.mp3");
+  Bytes bytes = MakeSource(FrameSpec{}, FramesFor(12), true, 50);
+  WriteBytes(source, bytes);
+  ProcessResult result = RunCli({"split", source, "--at", "0:03", "--at", "0:07.77", "--folder", out_.Path()});
+  ASSERT_EQ(result.status, 0) << result.err;
+  std::vector<ListedTrack> listed = ListedTracks(result.out);
+  ASSERT_EQ(listed.size(), 3u);
+
+  Bytes tag(bytes.end() - 128, bytes.end());
+  Bytes audio;
+  for (const ListedTrack& track : listed) {
+    Bytes data = ReadBytes(track.path);
+    ASSERT_GT(data.size(), 128u);
+    EXPECT_TRUE(Bytes(data.end() - 128, data.end()) == tag) << track.path;
+    audio.insert(audio.end(), data.begin(), data.end() - 128);
+  }
+  EXPECT_TRUE(audio == Bytes(bytes.begin() + 50, bytes.end() - 128));
+  // Tracks after the first start on a frame header.
+  for (size_t i = 1; i < listed.size(); ++i) {
+    Bytes data = ReadBytes(listed[i].path);
+    EXPECT_EQ(data[0], 0xFF);
+  }
+}
+
+TEST_F(CliTest, SplitIntoEqualSegmentsMatchesTheEngine) {
+  std::string source = in_.File("long.mp3");
+  WriteBytes(source, MakeSource(FrameSpec{}, FramesFor(10), true));
+  ProcessResult result = RunCli({"split", source, "--at", "0:03", "--equal", "--folder", out_.Path()});
+  EXPECT_EQ(result.status, 0) << result.err;
+  std::vector<ListedTrack> listed = ListedTracks(result.out);
+  // The segments go on past the one listed time until the source ends.
+  EXPECT_EQ(Times(listed), (std::vector<std::string>{"000:00.00", "000:03.00", "000:06.00", "000:09.00"}));
+  ExpectSameTracks(listed, EngineSplit(source, Marks({0, 300}), engine_.Path(), "%file% - %track%", true));
+}
+
+TEST_F(CliTest, SplitTakesTimesArtistsAndTitlesFromACueSheet) {
+  std::string source = in_.File("set.mp3");
+  WriteBytes(source, MakeSource(FrameSpec{}, FramesFor(15), true));
+  // 37 frames of 1/75 s are 49 hundredths (cut, not rounded); the first track
+  // does not start at 0, so the marker is made first.
+  std::string sheet = in_.File("set.cue");
+  std::string text =
+      "\xEF\xBB\xBFREM GENRE Electronic\r\n"
+      "PERFORMER \"Various\"\r\n"
+      "TITLE \"Night Set\"\r\n"
+      "FILE \"set.mp3\" MP3\r\n"
+      "  TRACK 01 AUDIO\r\n"
+      "    TITLE \"Intro\"\r\n"
+      "    PERFORMER \"DJ One\"\r\n"
+      "    INDEX 01 00:02:00\r\n"
+      "  TRACK 02 AUDIO\r\n"
+      "    TITLE \"Second Song\"\r\n"
+      "    INDEX 00 00:05:00\r\n"
+      "    INDEX 01 00:05:37\r\n"
+      "  TRACK 03 AUDIO\r\n"
+      "    TITLE \"Last\"\r\n"
+      "    PERFORMER \"DJ Two\"\r\n"
+      "    INDEX 01 00:11:74\r\n";
+  WriteBytes(sheet, Bytes(text.begin(), text.end()));
+  ProcessResult result =
+      RunCli({"split", source, "--cue", sheet, "--name", "%track% %artist% - %title%", "--folder", out_.Path()});
+  EXPECT_EQ(result.status, 0) << result.err;
+  std::vector<ListedTrack> listed = ListedTracks(result.out);
+  EXPECT_EQ(Times(listed), (std::vector<std::string>{"000:00.00", "000:02.00", "000:05.49", "000:11.98"}));
+  EXPECT_EQ(FilesIn(out_.Path()), (std::vector<std::string>{"01  - .mp3", "02 DJ One - Intro.mp3",
+                                                            "03 Various - Second Song.mp3", "04 DJ Two - Last.mp3"}));
+  std::vector<SplitMark> marks = {
+      {0, "", ""}, {200, "DJ One", "Intro"}, {549, "Various", "Second Song"}, {1198, "DJ Two", "Last"}};
+  ExpectSameTracks(listed, EngineSplit(source, marks, engine_.Path(), "%track% %artist% - %title%"));
+}
+
+TEST_F(CliTest, SplitOfEncoderOutputMatchesTheEngine) {
+  std::string corpus = CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "no corpus";
+  for (const char* name : {"mpeg1-128", "mpeg2-64", "mpeg25-8", "mpeg1-128-notag"}) {
+    SCOPED_TRACE(name);
+    TempDir out, engine;
+    std::string source = CorpusFile(std::string(name) + ".mp3");
+    ProcessResult result =
+        RunCli({"split", source, "--at", "0:05", "--at", "0:12.34", "--at", "0:19.99", "--folder", out.Path()});
+    EXPECT_EQ(result.status, 0) << result.err;
+    ExpectSameTracks(ListedTracks(result.out), EngineSplit(source, Marks({0, 500, 1234, 1999}), engine.Path()));
+  }
+}
+
+TEST_F(CliTest, SplitFolders) {
+  std::string source = in_.File("a.b.mp3");
+  WriteBytes(source, MakeSource(FrameSpec{}, FramesFor(4), false));
+
+  // A folder given without its closing separator gets one.
+  std::string folder = out_.Path().substr(0, out_.Path().size() - 1);
+  ProcessResult result = RunCli({"split", source, "--at", "0:02", "--folder", folder});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(FilesIn(out_.Path()), (std::vector<std::string>{"a - 01.mp3", "a - 02.mp3"}));
+
+  // Without a folder the tracks go beside the source.
+  result = RunCli({"split", source, "--at", "0:02", "--name", "%track%"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_TRUE(FileExists(in_.File("01.mp3")));
+  EXPECT_TRUE(FileExists(in_.File("02.mp3")));
+  EXPECT_TRUE(ReadBytes(in_.File("02.mp3")) == ReadBytes(out_.File("a - 02.mp3")));
+
+#ifdef _WIN32
+  // Forward slashes in the paths name the same tracks as backslashes.
+  TempDir slashed;
+  std::string forward = source, folderForward = slashed.Path();
+  for (std::string* path : {&forward, &folderForward}) {
+    for (char& c : *path) {
+      if (c == '\\') c = '/';
+    }
+  }
+  result = RunCli({"split", forward, "--at", "0:02", "--folder", folderForward});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(FilesIn(slashed.Path()), (std::vector<std::string>{"a - 01.mp3", "a - 02.mp3"}));
+#endif
+
+  // Also when the source is named without any folder.
+  TempDir work;
+  WriteBytes(work.File("rec.mp3"), ReadBytes(source));
+  result = RunCli({"split", "rec.mp3", "--at", "0:02"}, work.Path());
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(FilesIn(work.Path()), (std::vector<std::string>{"rec - 01.mp3", "rec - 02.mp3", "rec.mp3"}));
+  EXPECT_TRUE(ReadBytes(work.File("rec - 01.mp3")) == ReadBytes(out_.File("a - 01.mp3")));
+}
+
+TEST_F(CliTest, SplitRefusalsLeaveNothingBehind) {
+  std::string source = in_.File("src.mp3");
+  WriteBytes(source, MakeSource(FrameSpec{}, FramesFor(4), true));
+  std::string vbrSource = in_.File("vbr.mp3");
+  WriteBytes(vbrSource, MakeXingStream());
+  std::string layer2Source = in_.File("layer2.mp3");
+  WriteBytes(layer2Source, MakeLayer2First());
+  std::string badSheet = in_.File("bad.cue");
+  std::string sheetText = "FILE \"src.mp3\" MP3\n  TRACK 01 AUDIO\n    INDEX 01 00:xx:00\n";
+  WriteBytes(badSheet, Bytes(sheetText.begin(), sheetText.end()));
+  CueSheet parsed;
+  int badLine = 0;
+  std::string sheetMessage;
+  ASSERT_FALSE(ParseCueSheet(sheetText, &parsed, &badLine, &sheetMessage));
+  EXPECT_EQ(badLine, 3);
+
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string message;  // empty: only the status and silence on standard output count
+  };
+  const std::string& dir = out_.Path();
+  std::vector<Case> cases = {
+      {{"split", source, "--at", "1:00", "--name", "", "--folder", dir}, 1, kNeedInputs},
+      {{"split", "", "--at", "1:00", "--folder", dir}, 1, kNeedInputs},
+      {{"split", source, "--at", "0:01", "--name", "a/b %track%", "--folder", dir}, 1, kInvalidName},
+      {{"split", source, "--at", "0:01", "--name", "a:b %track%", "--folder", dir}, 1, kInvalidName},
+      {{"split", source, "--at", "0:00", "--equal", "--folder", dir}, 1, kEqualNeedsOffset},
+      {{"split", source, "--at", "0:01", "--name", "%file%", "--folder", dir}, 1, kNeedTrackField},
+      {{"split", source, "--at", "0:00", "--name", "%file%", "--equal", "--folder", dir}, 1, kEqualNeedsOffset},
+      {{"split", vbrSource, "--at", "0:01", "--folder", dir}, 1, kVbr},
+      {{"split", layer2Source, "--at", "0:01", "--folder", dir}, 1, kNotLayer3},
+      {{"split", in_.File("missing.mp3"), "--at", "0:01", "--folder", dir}, 1, kUnusable},
+      {{"split", source, "--cue", badSheet, "--folder", dir}, 1, sheetMessage},
+      {{"split", source, "--at", "1:60", "--folder", dir},
+       2,
+       "\"1:60\" is not a time.  Please give times as minutes:seconds.hundredths, such as 4:05.50."},
+      {{"split", source, "--at", "-0:01", "--folder", dir}, 2, ""},
+      {{"split", source, "--at", "0:01", "--at", "x", "--folder", dir},
+       2,
+       "\"x\" is not a time.  Please give times as minutes:seconds.hundredths, such as 4:05.50."},
+      {{"split", source, "--folder", dir}, 2, ""},
+      {{"split", source, "--at", "0:01", "--cue", badSheet, "--folder", dir}, 2, ""},
+      {{"split", "--at", "0:01", "--folder", dir}, 2, ""},
+      {{"split", source, "--at", "0:01", "--bogus"}, 2, ""},
+  };
+  for (const Case& c : cases) {
+    std::string shown;
+    for (const std::string& arg : c.args) shown += "[" + arg + "] ";
+    SCOPED_TRACE(shown);
+    ProcessResult result = RunCli(c.args);
+    EXPECT_EQ(result.status, c.status);
+    if (!c.message.empty()) {
+      EXPECT_EQ(result.err, Line(c.message));
+    }
+    EXPECT_NE(result.err, "");
+    EXPECT_EQ(result.out, "");
+    EXPECT_TRUE(FilesIn(dir).empty());
+  }
+  EXPECT_EQ(FilesIn(in_.Path()), (std::vector<std::string>{"bad.cue", "layer2.mp3", "src.mp3", "vbr.mp3"}));
+  EXPECT_NE(sheetMessage.find('3'), std::string::npos) << "the sheet's message names its line";
+}
+
+TEST_F(CliTest, SplitNeverWritesOverItsInputs) {
+  std::string source = in_.File("src.mp3");
+  Bytes bytes = MakeSource(FrameSpec{}, FramesFor(3), true);
+  WriteBytes(source, bytes);
+
+  // The one track's name is the source's own.
+  ProcessResult result = RunCli({"split", source, "--at", "0:00", "--name", "src"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, Line(kSplitFileError));
+  EXPECT_TRUE(ReadBytes(source) == bytes);
+
+  // The CUE sheet the times come from would be the second track.
+  std::string sheet = in_.File("x - 02.mp3");
+  std::string text = "TRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:01:00\n";
+  WriteBytes(sheet, Bytes(text.begin(), text.end()));
+  result = RunCli({"split", source, "--cue", sheet, "--name", "x - %track%"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err,
+            Line("The track \"" + sheet + "\" would be written over the CUE sheet.  Please change the name."));
+  EXPECT_EQ(result.out, "");
+  EXPECT_FALSE(FileExists(in_.File("x - 01.mp3")));
+  EXPECT_TRUE(ReadBytes(sheet) == Bytes(text.begin(), text.end()));
+
+  // The same sheet under another name is used as usual.
+  std::string goodSheet = in_.File("x.cue");
+  WriteBytes(goodSheet, Bytes(text.begin(), text.end()));
+  result = RunCli({"split", source, "--cue", goodSheet, "--folder", out_.Path()});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(FilesIn(out_.Path()), (std::vector<std::string>{"src - 01.mp3", "src - 02.mp3"}));
+}
+
+TEST_F(CliTest, SplitIntoAMissingFolderIsAFileError) {
+  std::string source = in_.File("src.mp3");
+  WriteBytes(source, MakeSource(FrameSpec{}, FramesFor(3), true));
+  ProcessResult result = RunCli({"split", source, "--at", "0:01", "--folder", out_.File("no-such-folder")});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, Line(kSplitFileError));
+  EXPECT_EQ(result.out, "");
+}
+
+TEST_F(CliTest, SplitListsTheTracksWrittenBeforeAFileError) {
+  std::string source = in_.File("src.mp3");
+  WriteBytes(source, MakeSource(FrameSpec{}, FramesFor(6), true));
+  // Track 2 cannot be created: a folder stands in its place.
+  std::filesystem::create_directory(out_.File("src - 02.mp3"));
+  ProcessResult result = RunCli({"split", source, "--at", "0:02", "--at", "0:04", "--folder", out_.Path()});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, Line(kSplitFileError));
+  std::vector<ListedTrack> listed = ListedTracks(result.out);
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(BaseName(listed[0].path), "src - 01.mp3");
+  EXPECT_FALSE(FileExists(out_.File("src - 03.mp3")));
+}
+
+// ---------------------------------------------------------------------------
+// join
+
+TEST_F(CliTest, JoinMatchesTheEngineAndLeavesTrailingTagsOut) {
+  Bytes a = MakeSource(FrameSpec{}, 30, true, 10);
+  Bytes b = MakeSource(FrameSpec{}, 25, false);
+  Bytes c = MakeStream(FrameSpec{}, 10);
+  Append(c, MakeId3v1Tag("middle"));  // a tag in the middle is audio to the join
+  Append(c, MakeStream(FrameSpec{}, 5));
+  WriteBytes(in_.File("a.mp3"), a);
+  WriteBytes(in_.File("b.mp3"), b);
+  WriteBytes(in_.File("c.mp3"), c);
+  std::vector<std::string> inputs = {in_.File("a.mp3"), in_.File("b.mp3"), in_.File("c.mp3"), in_.File("a.mp3")};
+
+  std::vector<std::string> args = {"join", out_.File("all.mp3")};
+  args.insert(args.end(), inputs.begin(), inputs.end());
+  ProcessResult result = RunCli(args);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err, Line(kJoinDone));
+  EXPECT_EQ(result.out, "");
+
+  ASSERT_EQ(RunJoin(engine_.File("all.mp3"), inputs, JoinHooks{}), JoinOutcome::Completed);
+  Bytes joined = ReadBytes(out_.File("all.mp3"));
+  EXPECT_TRUE(joined == ReadBytes(engine_.File("all.mp3")));
+  Bytes expected(a.begin(), a.end() - 128);
+  Append(expected, b);
+  Append(expected, c);
+  expected.insert(expected.end(), a.begin(), a.end() - 128);
+  EXPECT_TRUE(joined == expected);
+}
+
+TEST_F(CliTest, JoinOfEncoderOutputMatchesTheEngine) {
+  std::string corpus = CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "no corpus";
+  std::vector<std::string> inputs = {CorpusFile("mpeg1-128.mp3"), CorpusFile("mpeg1-128-notag.mp3"),
+                                     CorpusFile("mpeg1-128.mp3")};
+  ProcessResult result = RunCli({"join", out_.File("joined.mp3"), inputs[0], inputs[1], inputs[2]});
+  EXPECT_EQ(result.status, 0) << result.err;
+  ASSERT_EQ(RunJoin(engine_.File("joined.mp3"), inputs, JoinHooks{}), JoinOutcome::Completed);
+  Bytes ours = ReadBytes(out_.File("joined.mp3"));
+  EXPECT_GT(ours.size(), ReadBytes(inputs[1]).size());
+  EXPECT_TRUE(ours == ReadBytes(engine_.File("joined.mp3")));
+}
+
+TEST_F(CliTest, JoinRefusalsAndFailures) {
+  Bytes a = MakeSource(FrameSpec{}, 20, true);
+  Bytes b = MakeSource(FrameSpec{}, 20, false);
+  WriteBytes(in_.File("a.mp3"), a);
+  WriteBytes(in_.File("b.mp3"), b);
+  WriteBytes(in_.File("tiny.mp3"), MakeJunk(100));
+  std::string dest = out_.File("out.mp3");
+
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+    bool destMade;
+  };
+  std::vector<Case> cases = {
+      {{"join"}, kJoinNeedInputs, false},
+      {{"join", dest}, kJoinNeedInputs, false},
+      {{"join", dest, in_.File("a.mp3")}, kJoinNeedInputs, false},
+      {{"join", "", in_.File("a.mp3"), in_.File("b.mp3")}, kJoinNeedInputs, false},
+      // The same file under another spelling of its path is still an input.
+      {{"join", in_.File("b.mp3"), in_.File("a.mp3"), in_.Path() + "." + in_.Path().back() + "b.mp3"},
+       kJoinOverInput,
+       false},
+      {{"join", in_.File("a.mp3"), in_.File("a.mp3"), in_.File("b.mp3")}, kJoinOverInput, false},
+      {{"join", dest, in_.File("a.mp3"), in_.File("missing.mp3")}, kJoinFileError, true},
+      {{"join", dest, in_.File("a.mp3"), in_.File("tiny.mp3")}, kJoinFileError, true},
+      {{"join", out_.File("no-such-folder") + in_.Path().back() + "out.mp3", in_.File("a.mp3"), in_.File("b.mp3")},
+       kJoinFileError,
+       false},
+  };
+  for (const Case& c : cases) {
+    std::string shown;
+    for (const std::string& arg : c.args) shown += "[" + arg + "] ";
+    SCOPED_TRACE(shown);
+    std::filesystem::remove(dest);
+    ProcessResult result = RunCli(c.args);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, Line(c.message));
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(FileExists(dest), c.destMade);
+    EXPECT_TRUE(ReadBytes(in_.File("a.mp3")) == a);
+    EXPECT_TRUE(ReadBytes(in_.File("b.mp3")) == b);
+  }
+  // What was joined before the failing input stays.
+  RunCli({"join", dest, in_.File("a.mp3"), in_.File("missing.mp3")});
+  EXPECT_TRUE(ReadBytes(dest) == Bytes(a.begin(), a.end() - 128));
+}
+
+#ifndef _WIN32
+TEST_F(CliTest, JoinReportsAFailedWrite) {
+  if (!FileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  WriteBytes(in_.File("a.mp3"), MakeSource(FrameSpec{}, 20, true));
+  WriteBytes(in_.File("b.mp3"), MakeSource(FrameSpec{}, 20, false));
+  ProcessResult result = RunCli({"join", "/dev/full", in_.File("a.mp3"), in_.File("b.mp3")});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, Line(kJoinFileError));
+}
+
+// Reads what the tool writes into a named pipe until the tool has ended.
+ProcessResult DrainUntilEnd(RunningCli& cli, int pipe, Bytes* data) {
+  ProcessResult result;
+  for (int waited = 0; waited < 60000; waited += 10) {
+    uint8_t buffer[65536];
+    ssize_t n;
+    while ((n = read(pipe, buffer, sizeof buffer)) > 0) data->insert(data->end(), buffer, buffer + n);
+    if (cli.Finished(&result)) {
+      while ((n = read(pipe, buffer, sizeof buffer)) > 0) data->insert(data->end(), buffer, buffer + n);
+      return result;
+    }
+    usleep(10000);
+  }
+  ADD_FAILURE() << "the tool did not end";
+  return result;
+}
+
+TEST_F(CliTest, InterruptStopsASplitBeforeTheNextTrack) {
+  std::string source = in_.File("src.mp3");
+  WriteBytes(source, MakeSource(FrameSpec{}, FramesFor(20), true));
+  std::vector<std::string> engine = EngineSplit(source, Marks({0, 500, 1500}), engine_.Path());
+  ASSERT_EQ(engine.size(), 3u);
+
+  // Track 2 is a named pipe larger than a pipe holds, so the tool waits in it
+  // until the test reads: the interrupt surely comes while track 2 is written.
+  std::string second = out_.File("src - 02.mp3");
+  ASSERT_EQ(mkfifo(second.c_str(), 0644), 0);
+  int pipe = open(second.c_str(), O_RDWR | O_NONBLOCK);
+  ASSERT_GE(pipe, 0);
+  RunningCli cli({"split", source, "--at", "0:05", "--at", "0:15", "--folder", out_.Path()});
+  for (int waited = 0; waited < 30000 && !FileExists(out_.File("src - 01.mp3")); waited += 5) usleep(5000);
+  struct pollfd ready = {pipe, POLLIN, 0};
+  ASSERT_EQ(poll(&ready, 1, 30000), 1);
+  cli.Signal(SIGINT);
+  Bytes second_bytes;
+  ProcessResult result = DrainUntilEnd(cli, pipe, &second_bytes);
+  close(pipe);
+
+  EXPECT_EQ(result.status, 130);
+  EXPECT_EQ(result.err, Line(kSplitCancelled));
+  EXPECT_EQ(ListedTracks(result.out).size(), 2u);
+  EXPECT_TRUE(ReadBytes(out_.File("src - 01.mp3")) == ReadBytes(engine[0]));
+  EXPECT_TRUE(second_bytes == ReadBytes(engine[1])) << "the track under way is finished first";
+  EXPECT_FALSE(FileExists(out_.File("src - 03.mp3")));
+}
+
+TEST_F(CliTest, InterruptStopsAJoinSilentlyBeforeTheNextFile) {
+  Bytes a = MakeSource(FrameSpec{}, FramesFor(8), true);
+  WriteBytes(in_.File("a.mp3"), a);
+  WriteBytes(in_.File("b.mp3"), MakeSource(FrameSpec{}, 20, false));
+  std::string dest = out_.File("dest.mp3");
+  ASSERT_EQ(mkfifo(dest.c_str(), 0644), 0);
+  int pipe = open(dest.c_str(), O_RDWR | O_NONBLOCK);
+  ASSERT_GE(pipe, 0);
+  RunningCli cli({"join", dest, in_.File("a.mp3"), in_.File("b.mp3")});
+  struct pollfd ready = {pipe, POLLIN, 0};
+  ASSERT_EQ(poll(&ready, 1, 30000), 1);
+  cli.Signal(SIGINT);
+  Bytes joined;
+  ProcessResult result = DrainUntilEnd(cli, pipe, &joined);
+  close(pipe);
+
+  EXPECT_EQ(result.status, 130);
+  EXPECT_EQ(result.err, "");
+  EXPECT_TRUE(joined == Bytes(a.begin(), a.end() - 128));
+}
+
+TEST_F(CliTest, ProgressBarOnlyOnATerminal) {
+  if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1) to make a terminal";
+  std::string source = in_.File("src.mp3");
+  WriteBytes(source, MakeSource(FrameSpec{}, FramesFor(6), true));
+  std::string log = out_.File("terminal.log");
+  std::string command = "script -qfec '" + CliPath() + " split " + source + " --at 0:03 --folder " + out_.Path() +
+                        "' /dev/null > " + log + " 2>&1 < /dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  Bytes shown = ReadBytes(log);
+  std::string screen(shown.begin(), shown.end());
+  EXPECT_NE(screen.find("\rCreating... [001] ["), std::string::npos) << screen;
+  EXPECT_NE(screen.find("\rCreating... [002] ["), std::string::npos) << screen;
+  EXPECT_NE(screen.find(kSplitDone), std::string::npos);
+
+  // Standard error in a file: the message alone.
+  ProcessResult result = RunCli({"split", source, "--at", "0:03", "--folder", out_.Path()});
+  EXPECT_EQ(result.err, Line(kSplitDone));
+}
+#endif
+
+// ---------------------------------------------------------------------------
+// the command line itself
+
+TEST_F(CliTest, HelpAndWrongCommandLines) {
+  ProcessResult help = RunCli({"--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* word : {"scan", "split", "join"}) EXPECT_NE(help.out.find(word), std::string::npos) << word;
+
+  ProcessResult splitHelp = RunCli({"split", "--help"});
+  EXPECT_EQ(splitHelp.status, 0);
+  for (const char* word : {"--at", "--cue", "--folder", "--name", "--equal", "%file% - %track%"}) {
+    EXPECT_NE(splitHelp.out.find(word), std::string::npos) << word;
+  }
+  EXPECT_EQ(RunCli({"join", "--help"}).status, 0);
+
+  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+           {}, {"cut", "a.mp3"}, {"scan"}, {"scan", "a.mp3", "b.mp3"}, {"--nothing"}}) {
+    ProcessResult result = RunCli(args);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err, "");
+  }
+}
+
+}  // namespace
+}  // namespace snip::test
