@@ -1,6 +1,7 @@
 #include "split/split_engine.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -55,13 +56,16 @@ class SourceWindow {
   bool Full(int64_t pos) const { return Available(pos) >= buffer_.size(); }
 
   // Keeps the bytes from pos on, moves them to the buffer's front and reads
-  // as much as fits behind them. False when the read fails.
-  bool Refill(int64_t pos) {
+  // behind them until the window holds `hold` bytes (at most a buffer).
+  // False when the read fails.
+  bool Refill(int64_t pos, size_t hold = SIZE_MAX) {
     size_t keep = Available(pos);
     if (keep > 0 && pos != windowStart_) std::memmove(buffer_.data(), At(pos), keep);
     windowStart_ = pos;
     if (AtEnd()) return true;
-    int64_t want = std::min<int64_t>(static_cast<int64_t>(buffer_.size() - keep), end_ - readPos_);
+    size_t room = std::min(buffer_.size(), hold);
+    if (keep >= room) return true;
+    int64_t want = std::min<int64_t>(static_cast<int64_t>(room - keep), end_ - readPos_);
     if (want <= 0) return true;
     int64_t got = file_.ReadFull(buffer_.data() + keep, static_cast<size_t>(want));
     if (got < 0) return false;
@@ -93,16 +97,32 @@ class TrackCutter {
   // source's bitrate index, which becomes the next track's first byte. A
   // target at or past the end copies the rest of the audio.
   CopyResult CopyTrack(File& track, int64_t target) {
+    const int64_t trackStart = pos_;
     int64_t copyEnd = std::min(target, end_);
     while (pos_ < copyEnd) {
       if (window_.Available(pos_) == 0) {
-        if (!window_.Refill(pos_)) return CopyResult::ReadFailed;
+        // Whatever the previous track left in the window makes the track's
+        // first write short; the read after it is cut so that every later
+        // write begins on a multiple of the window size in the track file
+        // (a write that starts inside a page costs far more than a read).
+        size_t intoBlock = static_cast<size_t>((pos_ - trackStart) % static_cast<int64_t>(kWindowSize));
+        if (!window_.Refill(pos_, kWindowSize - intoBlock)) return CopyResult::ReadFailed;
         if (window_.Available(pos_) == 0) return CopyResult::SourceEnded;
       }
       size_t n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(window_.Available(pos_)), copyEnd - pos_));
       if (!Emit(track, n)) return CopyResult::WriteFailed;
     }
     if (target >= end_) return CopyResult::SourceEnded;
+    // A track always holds at least the frame it starts with: when two cuts
+    // fall inside one frame, the later track begins at the next frame
+    // instead of being left empty.
+    if (pos_ == trackStart) {
+      if (window_.Available(pos_) == 0) {
+        if (!window_.Refill(pos_)) return CopyResult::ReadFailed;
+        if (window_.Available(pos_) == 0) return CopyResult::SourceEnded;
+      }
+      if (!Emit(track, 1)) return CopyResult::WriteFailed;
+    }
     return Resync(track);
   }
 

@@ -104,15 +104,19 @@ class SourceBuilder {
 
 // The tracks a split must produce, worked out from the frame list alone:
 // track k runs from the first frame at or after cut k (the first track from
-// the first frame) to the first frame at or after cut k + 1; the track in
-// which the audio runs out is the last. Every track gets the tag appended.
+// the first frame) to the first frame at or after cut k + 1, and holds at
+// least one frame; the track in which the audio runs out is the last. Every
+// track gets the tag appended.
 std::vector<Bytes> ExpectedTracks(const Source& s, const std::vector<int64_t>& cuts) {
   std::vector<int64_t> starts = {s.firstFrame};
   for (int64_t cut : cuts) {
     if (cut >= s.audioEnd) break;
     auto next = std::lower_bound(s.frames.begin(), s.frames.end(), cut);
+    if (next != s.frames.end() && *next <= starts.back()) {
+      next = std::upper_bound(s.frames.begin(), s.frames.end(), starts.back());
+    }
     if (next == s.frames.end()) break;
-    starts.push_back(std::max(*next, starts.back()));
+    starts.push_back(*next);
   }
   starts.push_back(s.audioEnd);
   std::vector<Bytes> tracks;
@@ -309,13 +313,14 @@ TEST_F(SplitEngine, EmptyMarkListMakesOneTrackOfAllTheAudio) {
   RunAndCompare(job, expected);
 }
 
-TEST_F(SplitEngine, CutsInsideOneFrameGiveAnEmptyTrackBetween) {
+TEST_F(SplitEngine, CutsInsideOneFrameStillGiveEveryTrackAFrame) {
   Source s = SourceBuilder().Frames(50).WithTag();
-  // 0.01 s and 0.02 s both fall inside the first frame (417 bytes).
+  // 0.01 s and 0.02 s both fall inside the first frame (417 bytes): the
+  // second track is the next frame, never an empty file.
   SplitJob job = Job(s, {0, 1, 2});
   std::vector<Bytes> expected = ExpectedTracks(s, {160, 320});
   ASSERT_EQ(expected.size(), 3u);
-  EXPECT_EQ(expected[1].size(), 128u);
+  EXPECT_EQ(expected[1].size(), static_cast<size_t>(s.frames[2] - s.frames[1]) + 128u);
   RunAndCompare(job, expected);
 }
 

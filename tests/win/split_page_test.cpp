@@ -278,6 +278,21 @@ TEST_F(SplitPageTest, CancelledSourceChooserChangesNothing) {
   EXPECT_EQ(boxes.Count(), 0u);
 }
 
+TEST_F(SplitPageTest, CreateTracksStartsTheRun) {
+  std::string source = WriteSource(dir_, "Night Set.mp3", 400);  // about 10.4 s
+  ChooseSource(source);
+  Add("0:05");
+  SetText(Page(), IDC_SPLIT_FOLDER, WinPath(dir_.Path()));
+  MessageBoxWatcher boxes;
+  Click(Page(), IDC_SPLIT_ACTION);
+  ASSERT_TRUE(boxes.WaitForCount(1, 30000));
+  EXPECT_EQ(boxes.Boxes()[0].text, "Track creation completed successfully.");
+  EXPECT_TRUE(test::FileExists(dir_.File("Night Set - 01.mp3")));
+  EXPECT_TRUE(test::FileExists(dir_.File("Night Set - 02.mp3")));
+  EXPECT_FALSE(test::FileExists(dir_.File("Night Set - 03.mp3")));
+  EXPECT_EQ(Listed(), (Lines{"000:00.00", "000:05.00"}));
+}
+
 // ---- the folder chooser -------------------------------------------------------------
 
 // Chooses path in the real folder browser. The browser fills its tree after

@@ -17,6 +17,7 @@
 #include "split/cue_sheet.h"
 #include "split/time_text.h"
 #include "split/track_naming.h"
+#include "split/win/split_worker.h"
 #include "split/win/track_marks.h"
 
 namespace {
@@ -232,6 +233,9 @@ void OnCommand(HWND page, int id, int notification) {
       break;
     case IDC_SPLIT_CUE_EXPORT:
       ExportCueSheet(page);
+      break;
+    case IDC_SPLIT_ACTION:
+      OnCreateTracks(page);
       break;
     case IDC_SPLIT_REMOVE:
       RemoveSelectedTime(page);
