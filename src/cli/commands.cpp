@@ -77,11 +77,15 @@ bool EndsWithMp3(const std::string& path) {
   return tail == ".mp3";
 }
 
-bool ReadWholeFile(const std::string& path, std::string* text) {
+// A CUE sheet is text of a few kilobytes; anything past this is no sheet.
+constexpr int64_t kMostCueSheetBytes = 1 << 20;
+const char kCueUnreadable[] = "The .CUE file you chose could not be read.  Please choose another file.";
+
+bool ReadCueSheetFile(const std::string& path, std::string* text) {
   File file = File::OpenRead(path);
   if (!file.IsOpen()) return false;
   int64_t size = file.Size();
-  if (size < 0) return false;
+  if (size < 0 || size > kMostCueSheetBytes) return false;
   text->assign(static_cast<size_t>(size), '\0');
   return file.ReadFull(text->data(), text->size()) == size;
 }
@@ -167,9 +171,7 @@ int SplitCommand(const SplitOptions& options) {
   TrackList list;
   if (!options.cueSheet.empty()) {
     std::string text;
-    if (!ReadWholeFile(options.cueSheet, &text)) {
-      return Refuse("The CUE sheet \"" + options.cueSheet + "\" could not be read.");
-    }
+    if (!ReadCueSheetFile(options.cueSheet, &text)) return Refuse(kCueUnreadable);
     CueSheet sheet;
     int errorLine = 0;
     std::string message;

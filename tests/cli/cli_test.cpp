@@ -48,6 +48,7 @@ const std::string kNeedTrackField =
 const std::string kSplitFileError = "There has been a file error while trying to create tracks.  Please try again.";
 const std::string kSplitCancelled = "Track creation has been cancelled.";
 const std::string kSplitDone = "Track creation completed successfully.";
+const std::string kCueUnreadable = "The .CUE file you chose could not be read.  Please choose another file.";
 const std::string kJoinNeedInputs =
     "Please select a destination file and fill in the track list with two or more items for joining.";
 const std::string kJoinOverInput =
@@ -425,6 +426,8 @@ TEST_F(CliTest, SplitRefusalsLeaveNothingBehind) {
   std::string badSheet = in_.File("bad.cue");
   std::string sheetText = "FILE \"src.mp3\" MP3\n  TRACK 01 AUDIO\n    INDEX 01 00:xx:00\n";
   WriteBytes(badSheet, Bytes(sheetText.begin(), sheetText.end()));
+  std::string hugeSheet = in_.File("huge.cue");
+  WriteBytes(hugeSheet, Bytes((1 << 20) + 1, ' '));
   CueSheet parsed;
   int badLine = 0;
   std::string sheetMessage;
@@ -449,6 +452,8 @@ TEST_F(CliTest, SplitRefusalsLeaveNothingBehind) {
       {{"split", layer2Source, "--at", "0:01", "--folder", dir}, 1, kNotLayer3},
       {{"split", in_.File("missing.mp3"), "--at", "0:01", "--folder", dir}, 1, kUnusable},
       {{"split", source, "--cue", badSheet, "--folder", dir}, 1, sheetMessage},
+      {{"split", source, "--cue", in_.File("missing.cue"), "--folder", dir}, 1, kCueUnreadable},
+      {{"split", source, "--cue", hugeSheet, "--folder", dir}, 1, kCueUnreadable},
       {{"split", source, "--at", "1:60", "--folder", dir},
        2,
        "\"1:60\" is not a time.  Please give times as minutes:seconds.hundredths, such as 4:05.50."},
@@ -474,7 +479,7 @@ TEST_F(CliTest, SplitRefusalsLeaveNothingBehind) {
     EXPECT_EQ(result.out, "");
     EXPECT_TRUE(FilesIn(dir).empty());
   }
-  EXPECT_EQ(FilesIn(in_.Path()), (std::vector<std::string>{"bad.cue", "layer2.mp3", "src.mp3", "vbr.mp3"}));
+  EXPECT_EQ(FilesIn(in_.Path()), (std::vector<std::string>{"bad.cue", "huge.cue", "layer2.mp3", "src.mp3", "vbr.mp3"}));
   EXPECT_NE(sheetMessage.find('3'), std::string::npos) << "the sheet's message names its line";
 }
 

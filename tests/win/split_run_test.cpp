@@ -1,0 +1,470 @@
+// The split run through the real Split page: start, the running state, halt,
+// refusals and file errors, and the tracks written, compared with the engine
+// run on the same job.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <mutex>
+
+#include "app/file_io.h"
+#include "app/property_list.h"
+#include "support/mpeg_frames.h"
+#include "resource_ids.h"
+#include "split/split_engine.h"
+#include "split/win/track_marks.h"
+#include "support/win/gui_kit.h"
+
+namespace {
+
+using namespace snip::gui;
+using snip::test::TempDir;
+
+using Files = std::map<std::string, std::vector<uint8_t>>;
+
+constexpr int kFrameBytes = 417;        // 128 kbit/s, 44.1 kHz, no padding
+constexpr int kBytesPerSecond = 16000;  // 160 bytes per hundredth
+const char* const kCompleted = "Track creation completed successfully.";
+const char* const kCancelled = "Track creation has been cancelled.";
+const char* const kFileError = "There has been a file error while trying to create tracks.  Please try again.";
+
+Files FilesIn(const std::string& dir) {
+  Files files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    files[entry.path().filename().string()] = snip::test::ReadBytes(entry.path().string());
+  }
+  return files;
+}
+
+std::vector<HWND> Children(HWND page) {
+  std::vector<HWND> children;
+  EnumChildWindows(
+      page,
+      [](HWND child, LPARAM all) {
+        reinterpret_cast<std::vector<HWND>*>(all)->push_back(child);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&children));
+  return children;
+}
+
+// Holds the worker inside a file operation until opened, and counts the
+// operations of one kind.
+class FileGate {
+ public:
+  explicit FileGate(snip::FileOp op) : op_(op) {
+    snip::SetFileFaultHook([this](snip::FileOp op, const std::string&, int64_t, size_t n) -> int64_t {
+      if (op != op_) return static_cast<int64_t>(n);
+      ++reached_;
+      std::unique_lock<std::mutex> lock(mutex_);
+      opened_.wait_for(lock, std::chrono::seconds(30), [this] { return open_; });
+      return static_cast<int64_t>(n);
+    });
+  }
+  ~FileGate() {
+    Open();
+    snip::SetFileFaultHook(nullptr);
+  }
+  void Open() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = true;
+    opened_.notify_all();
+  }
+  int Reached() const { return reached_; }
+
+ private:
+  snip::FileOp op_;
+  std::mutex mutex_;
+  std::condition_variable opened_;
+  bool open_ = false;
+  std::atomic<int> reached_{0};
+};
+
+// What the page showed at the moment a message box of the worker thread was
+// activated: the run's end must leave the page idle before its message. The
+// worker is held at its first file operation until the watch is set.
+class PageAtBox {
+ public:
+  struct Seen {
+    std::string caption, status;
+    bool allEnabled = false;
+  };
+  explicit PageAtBox(HWND page) {
+    page_ = page;
+    seen_ = {};
+    workerThread_ = 0;
+    watching_ = false;
+    snip::SetFileFaultHook([](snip::FileOp, const std::string&, int64_t, size_t n) -> int64_t {
+      workerThread_ = GetCurrentThreadId();
+      for (int i = 0; i < 2000 && !watching_; ++i) Sleep(5);
+      return static_cast<int64_t>(n);
+    });
+  }
+  ~PageAtBox() {
+    if (hook_) UnhookWindowsHookEx(hook_);
+    snip::SetFileFaultHook(nullptr);
+  }
+  // Waits for the worker's first file operation and watches its thread.
+  bool Watch() {
+    if (!PumpUntil([] { return workerThread_ != 0; })) return false;
+    hook_ = SetWindowsHookExA(WH_CBT, Hook, nullptr, workerThread_);
+    watching_ = true;
+    return hook_ != nullptr;
+  }
+  static const std::vector<Seen>& Boxes() { return seen_; }
+
+ private:
+  static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_ACTIVATE && Text(reinterpret_cast<HWND>(wParam)) == "MP3 Snipwise") {
+      Seen seen{Text(page_, IDC_PAGE_ACTION), Text(page_, IDC_PAGE_STATUS), true};
+      for (HWND child : Children(page_)) seen.allEnabled = seen.allEnabled && IsWindowEnabled(child);
+      seen_.push_back(seen);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+  }
+  static inline HWND page_ = nullptr;
+  static inline std::atomic<DWORD> workerThread_{0};
+  static inline std::atomic<bool> watching_{false};
+  static inline std::vector<Seen> seen_;
+  HHOOK hook_ = nullptr;
+};
+
+class SplitRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    page_ = app_.Split();
+    sourcePath_ = sourceDir_.File("mix.mp3");
+  }
+  void TearDown() override { snip::SetFileFaultHook(nullptr); }
+
+  // A 128 kbit/s source of `seconds` (rounded to frames) behind `junk`
+  // bytes, ending in an ID3v1 tag.
+  void WriteSource(int seconds, int junk = 0) {
+    source_ = snip::test::MakeJunk(static_cast<size_t>(junk));
+    snip::test::Append(source_, snip::test::MakeStream({}, seconds * kBytesPerSecond / kFrameBytes));
+    snip::test::Append(source_, snip::test::MakeId3v1Tag("Evening"));
+    snip::test::WriteBytes(sourcePath_, source_);
+    firstFrame_ = junk;
+  }
+  // The source, and the page as a successful scan of it leaves it.
+  void MakeSource(int seconds, int junk = 0) {
+    WriteSource(seconds, junk);
+    StoreScanValue(app_.List(), kPropBitRateBinary, "Bit Rate Binary", 9);
+    StoreScanValue(app_.List(), kPropBitRate, "Bit Rate", 128);
+    StoreScanValue(app_.List(), kPropFirstFrame, "First Frame", junk);
+    SetText(page_, IDC_SPLIT_SOURCE, sourcePath_);
+    SetText(page_, IDC_SPLIT_FOLDER, outDir_.Path());
+  }
+
+  void AddTimes(std::initializer_list<const char*> times) {
+    for (const char* time : times) {
+      SetText(page_, IDC_SPLIT_TIME, time);
+      Click(page_, IDC_SPLIT_ADD_TIME);
+    }
+  }
+
+  // Presses Create Tracks and waits for the run's one message box and for
+  // the worker to be done with the page.
+  CapturedBox Run() {
+    PostClick(page_, IDC_SPLIT_ACTION);
+    return WaitForEnd();
+  }
+  CapturedBox WaitForEnd() {
+    EXPECT_TRUE(boxes_.WaitForCount(1, 30000));
+    PumpFor(200);
+    EXPECT_EQ(boxes_.Count(), 1u);
+    auto all = boxes_.Boxes();
+    return all.empty() ? CapturedBox{} : all[0];
+  }
+
+  void ExpectBox(const CapturedBox& box, const char* text, int icon) {
+    EXPECT_EQ(box.caption, "MP3 Snipwise");
+    EXPECT_EQ(box.text, text);
+    EXPECT_EQ(box.icon, icon);
+    EXPECT_EQ(box.owner, GetAncestor(page_, GA_ROOT));
+  }
+
+  void ExpectIdle() {
+    EXPECT_EQ(Text(page_, IDC_SPLIT_ACTION), "Create Tracks");
+    EXPECT_EQ(Text(page_, IDC_SPLIT_STATUS), "Status: Idle");
+    for (HWND child : Children(page_)) EXPECT_TRUE(IsWindowEnabled(child)) << GetDlgCtrlID(child);
+  }
+
+  // The same job cut by the engine directly, in a folder of its own.
+  Files Reference(std::vector<int32_t> offsets, const std::string& nameTemplate = "%file% - %track%",
+                  bool equalSegments = false) {
+    snip::SplitJob job;
+    job.sourcePath = sourcePath_;
+    job.folder = refDir_.Path();
+    job.nameTemplate = nameTemplate;
+    job.bitrate = 128;
+    job.bitrateIndex = 9;
+    job.firstFrame = firstFrame_;
+    for (int32_t offset : offsets) job.marks.push_back({offset, "", ""});
+    job.equalSegments = equalSegments;
+    EXPECT_EQ(snip::RunSplit(job, {}), snip::SplitOutcome::Completed);
+    return FilesIn(refDir_.Path());
+  }
+
+  // The tracks in order, less their appended tag, put together again give
+  // the source's audio exactly.
+  void ExpectTracksRebuildSource(const Files& tracks) {
+    std::vector<uint8_t> joined;
+    for (const auto& [name, bytes] : tracks) {
+      ASSERT_GE(bytes.size(), 128u) << name;
+      EXPECT_EQ(std::vector<uint8_t>(bytes.end() - 128, bytes.end()), snip::test::MakeId3v1Tag("Evening")) << name;
+      joined.insert(joined.end(), bytes.begin(), bytes.end() - 128);
+    }
+    EXPECT_EQ(joined, std::vector<uint8_t>(source_.begin() + firstFrame_, source_.end() - 128));
+  }
+
+  // The watcher outlives the window: it asks the windows for their captions.
+  MessageBoxWatcher boxes_;
+  AppWindow app_;
+  HWND page_ = nullptr;
+  TempDir sourceDir_, outDir_, refDir_;
+  std::string sourcePath_;
+  std::vector<uint8_t> source_;
+  int firstFrame_ = 0;
+};
+
+TEST_F(SplitRunTest, ChosenSourceAndFolderAreCutAtTheMarks) {
+  WriteSource(6);
+  FileDialogDriver open("Select An MP3 Source File", {WinPath(sourcePath_)});
+  PostClick(page_, IDC_SPLIT_BROWSE);
+  ASSERT_TRUE(open.WaitDone());
+  ASSERT_TRUE(PumpUntil([&] { return Text(page_, IDC_SPLIT_SOURCE) == WinPath(sourcePath_); }));
+  // The browser fills its tree after it shows; a deep folder picked too
+  // early falls back to the desktop, so a few tries are allowed.
+  std::string folder = WinPath(outDir_.Path());
+  for (int attempt = 0; attempt < 4 && Text(page_, IDC_SPLIT_FOLDER) != folder; ++attempt) {
+    FolderDialogDriver browse(folder.substr(0, folder.size() - 1));
+    PostClick(page_, IDC_SPLIT_CHOOSE_FOLDER);
+    ASSERT_TRUE(browse.WaitDone(20000));
+    PumpFor(100);
+  }
+  ASSERT_EQ(Text(page_, IDC_SPLIT_FOLDER), folder);
+  AddTimes({"000:02.00", "000:04.50"});
+  ASSERT_EQ(ListLines(page_, IDC_SPLIT_LIST).size(), 3u);
+
+  PageAtBox atBox(page_);
+  PostClick(page_, IDC_SPLIT_ACTION);
+  ASSERT_TRUE(atBox.Watch());
+  ExpectBox(WaitForEnd(), kCompleted, MB_ICONINFORMATION);
+  ExpectIdle();
+  ASSERT_EQ(PageAtBox::Boxes().size(), 1u);
+  EXPECT_EQ(PageAtBox::Boxes()[0].caption, "Create Tracks");
+  EXPECT_EQ(PageAtBox::Boxes()[0].status, "Status: Idle");
+  EXPECT_TRUE(PageAtBox::Boxes()[0].allEnabled);
+  Files tracks = FilesIn(outDir_.Path());
+  ASSERT_EQ(tracks.size(), 3u);
+  EXPECT_EQ(tracks, Reference({0, 200, 450}));
+  ExpectTracksRebuildSource(tracks);
+  // The first cut lies 2 s in, moved on to the next frame.
+  size_t first = tracks.begin()->second.size() - 128;
+  EXPECT_GE(first, 2u * kBytesPerSecond);
+  EXPECT_LT(first, 2u * kBytesPerSecond + kFrameBytes);
+}
+
+TEST_F(SplitRunTest, EmptyFolderWritesNextToTheSourceAndNamesComeFromTheLines) {
+  MakeSource(3, 700);
+  SetText(page_, IDC_SPLIT_FOLDER, "");
+  SetText(page_, IDC_SPLIT_TEMPLATE, "%track% %artist% - %title%");
+  AddTimes({"000:01.00"});
+  auto* mark = reinterpret_cast<TrackMark*>(ListItemData(page_, IDC_SPLIT_LIST, 1));
+  ASSERT_NE(mark, nullptr);
+  std::strcpy(mark->artist, "Ann");
+  std::strcpy(mark->title, "Dusk");
+
+  ExpectBox(Run(), kCompleted, MB_ICONINFORMATION);
+  Files tracks = FilesIn(sourceDir_.Path());
+  tracks.erase("mix.mp3");
+  ASSERT_EQ(tracks.size(), 2u);
+  EXPECT_TRUE(tracks.count("01  - .mp3"));
+  EXPECT_TRUE(tracks.count("02 Ann - Dusk.mp3"));
+  ExpectTracksRebuildSource(tracks);
+  EXPECT_EQ(snip::test::ReadBytes(sourcePath_), source_);
+}
+
+TEST_F(SplitRunTest, EmptyListMakesOneTrackAndEqualSegmentsGoPastTheList) {
+  MakeSource(5);
+  SetText(page_, IDC_SPLIT_TEMPLATE, "%file%");
+  ExpectBox(Run(), kCompleted, MB_ICONINFORMATION);
+  Files one = FilesIn(outDir_.Path());
+  ASSERT_EQ(one.size(), 1u);
+  EXPECT_EQ(one, Reference({}, "%file%"));
+  ExpectTracksRebuildSource(one);
+
+  std::filesystem::remove_all(outDir_.Path());
+  std::filesystem::remove_all(refDir_.Path());
+  std::filesystem::create_directory(outDir_.Path());
+  std::filesystem::create_directory(refDir_.Path());
+  SetText(page_, IDC_SPLIT_TEMPLATE, "%file% - %track%");
+  AddTimes({"000:02.00"});
+  SetChecked(page_, IDC_SPLIT_EQUAL, true);
+  PostClick(page_, IDC_SPLIT_ACTION);
+  ASSERT_TRUE(boxes_.WaitForCount(2, 30000));
+  EXPECT_EQ(boxes_.Boxes()[1].text, kCompleted);
+  Files segments = FilesIn(outDir_.Path());
+  EXPECT_EQ(segments.size(), 3u);  // 2 s, 2 s and the rest of 5 s
+  EXPECT_EQ(segments, Reference({0, 200}, "%file% - %track%", true));
+  ExpectTracksRebuildSource(segments);
+}
+
+TEST_F(SplitRunTest, StatusNamesEachTrackAsItIsCreated) {
+  MakeSource(4);
+  AddTimes({"000:01.00", "000:02.00"});
+  std::vector<std::string> statuses;
+  snip::SetFileFaultHook([&](snip::FileOp op, const std::string&, int64_t, size_t n) -> int64_t {
+    if (op == snip::FileOp::Create) statuses.push_back(Text(page_, IDC_SPLIT_STATUS));
+    return static_cast<int64_t>(n);
+  });
+  ExpectBox(Run(), kCompleted, MB_ICONINFORMATION);
+  EXPECT_EQ(statuses, (std::vector<std::string>{"Status: Creating... [001]", "Status: Creating... [002]",
+                                                "Status: Creating... [003]"}));
+  ExpectIdle();
+}
+
+TEST_F(SplitRunTest, RunningPageIsBusyAndAHaltFinishesTheTrackUnderWay) {
+  MakeSource(6);
+  AddTimes({"000:02.00", "000:04.00"});
+  {
+    FileGate gate(snip::FileOp::Write);
+    PostClick(page_, IDC_SPLIT_ACTION);
+    ASSERT_TRUE(PumpUntil([&] { return gate.Reached() > 0; }));
+    PumpFor(100);
+    EXPECT_EQ(Text(page_, IDC_SPLIT_ACTION), "Cancel");
+    EXPECT_EQ(Text(page_, IDC_SPLIT_STATUS), "Status: Creating... [001]");
+    for (HWND child : Children(page_)) {
+      int id = GetDlgCtrlID(child);
+      bool keep = id == IDC_PAGE_ACTION || id == IDC_PAGE_STATUS;
+      EXPECT_EQ(IsWindowEnabled(child) != 0, keep) << id;
+    }
+    Click(page_, IDC_SPLIT_ACTION);
+    EXPECT_EQ(Text(page_, IDC_SPLIT_ACTION), "Halting...");
+    gate.Open();
+    ExpectBox(WaitForEnd(), kCancelled, MB_ICONWARNING);
+  }
+  ExpectIdle();
+  Files tracks = FilesIn(outDir_.Path());
+  ASSERT_EQ(tracks.size(), 1u);
+  Files reference = Reference({0, 200, 400});
+  EXPECT_EQ(tracks.begin()->first, reference.begin()->first);
+  EXPECT_EQ(tracks.begin()->second, reference.begin()->second);
+}
+
+TEST_F(SplitRunTest, SecondPressBeforeTheWorkerRunsOnlyAsksForAHalt) {
+  MakeSource(3);
+  AddTimes({"000:01.00"});
+  FileGate gate(snip::FileOp::OpenRead);
+  PostClick(page_, IDC_SPLIT_ACTION);
+  PostClick(page_, IDC_SPLIT_ACTION);
+  ASSERT_TRUE(PumpUntil([&] { return gate.Reached() > 0; }));
+  PumpFor(300);
+  EXPECT_EQ(Text(page_, IDC_SPLIT_ACTION), "Halting...");
+  gate.Open();
+  ExpectBox(WaitForEnd(), kCancelled, MB_ICONWARNING);
+  PumpFor(300);
+  EXPECT_EQ(boxes_.Count(), 1u);
+  EXPECT_EQ(gate.Reached(), 1);
+  EXPECT_TRUE(FilesIn(outDir_.Path()).empty());
+  ExpectIdle();
+}
+
+TEST_F(SplitRunTest, RefusalsLeaveThePageIdleAndWriteNothing) {
+  struct Case {
+    const char* templateText;
+    std::initializer_list<const char*> times;
+    bool equal;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"", {}, false, "Please choose a source file and a destination name before you continue."},
+      {"%file% | %track%",
+       {},
+       false,
+       "The destination name you gave contained invalid characters.  Please use another name."},
+      {"%file% - %track%",
+       {"000:00.00"},
+       true,
+       "If you are splitting all into equal segments, you must enter at least one offset. '0:00.00' is just a "
+       "marker, not an offset."},
+      {"%file%",
+       {"000:01.00"},
+       false,
+       "The destination name must contain %track% when more than one track is created.  Please change the name."},
+  };
+  MakeSource(2);
+  size_t seen = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    Click(page_, IDC_SPLIT_CLEAR);
+    SetText(page_, IDC_SPLIT_TEMPLATE, c.templateText);
+    AddTimes(c.times);
+    SetChecked(page_, IDC_SPLIT_EQUAL, c.equal);
+    PostClick(page_, IDC_SPLIT_ACTION);
+    ASSERT_TRUE(boxes_.WaitForCount(++seen, 30000));
+    PumpFor(100);
+    ExpectBox(boxes_.Boxes().back(), c.message, MB_ICONWARNING);
+    ExpectIdle();
+  }
+  EXPECT_EQ(boxes_.Count(), seen);
+  EXPECT_TRUE(FilesIn(outDir_.Path()).empty());
+
+  // An empty source edit is refused the same way.
+  SetText(page_, IDC_SPLIT_TEMPLATE, "%file% - %track%");
+  SetText(page_, IDC_SPLIT_SOURCE, "");
+  PostClick(page_, IDC_SPLIT_ACTION);
+  ASSERT_TRUE(boxes_.WaitForCount(++seen, 30000));
+  EXPECT_EQ(boxes_.Boxes().back().text, cases[0].message);
+  ExpectIdle();
+}
+
+TEST_F(SplitRunTest, FailedWritesEndWithTheFileErrorAndKeepEarlierTracks) {
+  MakeSource(4);
+  AddTimes({"000:01.00", "000:02.00"});
+  Files reference = Reference({0, 100, 200});
+  for (bool shortWrite : {false, true}) {
+    SCOPED_TRACE(shortWrite ? "short write" : "failed write");
+    std::filesystem::remove_all(outDir_.Path());
+    std::filesystem::create_directory(outDir_.Path());
+    snip::SetFileFaultHook([&](snip::FileOp op, const std::string& path, int64_t, size_t n) -> int64_t {
+      if (op != snip::FileOp::Write || path.find("02.mp3") == std::string::npos) return static_cast<int64_t>(n);
+      return shortWrite ? static_cast<int64_t>(n / 2) : -1;
+    });
+    size_t before = boxes_.Count();
+    PostClick(page_, IDC_SPLIT_ACTION);
+    ASSERT_TRUE(boxes_.WaitForCount(before + 1, 30000));
+    PumpFor(200);
+    ExpectBox(boxes_.Boxes().back(), kFileError, MB_ICONWARNING);
+    ExpectIdle();
+    snip::SetFileFaultHook(nullptr);
+    Files tracks = FilesIn(outDir_.Path());
+    ASSERT_TRUE(tracks.count("mix - 01.mp3"));
+    EXPECT_EQ(tracks["mix - 01.mp3"], reference["mix - 01.mp3"]);
+    EXPECT_FALSE(tracks.count("mix - 03.mp3"));
+  }
+  EXPECT_EQ(boxes_.Count(), 2u);
+}
+
+TEST_F(SplitRunTest, MissingSourceIsAFileError) {
+  MakeSource(2);
+  AddTimes({"000:01.00"});
+  std::filesystem::remove(sourcePath_);
+  PageAtBox atBox(page_);
+  PostClick(page_, IDC_SPLIT_ACTION);
+  ASSERT_TRUE(atBox.Watch());
+  ExpectBox(WaitForEnd(), kFileError, MB_ICONWARNING);
+  ExpectIdle();
+  ASSERT_EQ(PageAtBox::Boxes().size(), 1u);
+  EXPECT_EQ(PageAtBox::Boxes()[0].caption, "Create Tracks");
+  EXPECT_EQ(PageAtBox::Boxes()[0].status, "Status: Idle");
+  EXPECT_TRUE(PageAtBox::Boxes()[0].allEnabled);
+  EXPECT_TRUE(FilesIn(outDir_.Path()).empty());
+}
+
+}  // namespace
