@@ -139,6 +139,8 @@ void TextSeeds() {
       {99, "noext", "%track%%track%", "%title%", "x"},
       {0, "/a/b", "/very/long/folder/name/that/goes/on/%artist%%artist%", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa",
        "t"},
+      // A title that completes a field the template left open.
+      {29733, "", "/out/%track%title%", "", "%"},
   };
   i = 0;
   for (const Name& n : names) {
