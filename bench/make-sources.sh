@@ -31,8 +31,12 @@ with open(path, "wb") as f:
         f.write(buf)
 PY
   # -t: no Info frame, so the file holds audio frames only and repeats cleanly.
-  lame --quiet -r -s 44.1 --bitwidth 16 --signed --little-endian -b 320 --cbr -t \
-    "$out/piece.raw" "$out/piece.mp3"
+  if ! lame --quiet -r -s 44.1 --bitwidth 16 --signed --little-endian -b 320 --cbr -t \
+    "$out/piece.raw" "$out/piece.mp3" 2>"$out/lame.err"; then
+    cat "$out/lame.err" >&2
+    exit 1
+  fi
+  rm -f "$out/lame.err"
   rm -f "$out/piece.raw"
 fi
 
