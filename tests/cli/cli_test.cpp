@@ -73,11 +73,11 @@ std::vector<std::string> FilesIn(const std::string& folder) {
 
 // A constant-bitrate stream of the given length, after a little junk, with
 // an ID3v1 tag when asked. frameOffsets receives the absolute frame offsets.
-Bytes MakeSource(const FrameSpec& spec, int frames, bool tagged, size_t junk = 0,
+Bytes MakeSource(const FrameShape& shape, int frames, bool tagged, size_t junk = 0,
                  std::vector<int64_t>* frameOffsets = nullptr) {
   Bytes bytes = MakeJunk(junk);
   std::vector<int64_t> offsets;
-  Append(bytes, MakeStream(spec, frames, &offsets));
+  Append(bytes, MakeStream(shape, frames, &offsets));
   if (frameOffsets) {
     for (int64_t offset : offsets) frameOffsets->push_back(offset + static_cast<int64_t>(junk));
   }
@@ -99,7 +99,7 @@ std::string CorpusFile(const std::string& name) {
 // MPEG-1 Layer II frames at index 9 (160 kbit/s, 44.1 kHz: 522 bytes each),
 // then Layer III frames: the first real frame decides, so Layer III is refused.
 Bytes MakeLayer2First() {
-  FrameSpec layer2;
+  FrameShape layer2;
   layer2.layerBits = 2;
   Bytes bytes;
   for (int i = 0; i < 4; ++i) {
@@ -107,14 +107,14 @@ Bytes MakeLayer2First() {
     bytes.insert(bytes.end(), header.begin(), header.end());
     Append(bytes, MakeJunk(522 - 4, static_cast<uint32_t>(i + 7)));
   }
-  Append(bytes, MakeStream(FrameSpec{}, 20));
+  Append(bytes, MakeStream(FrameShape{}, 20));
   return bytes;
 }
 
 // A stream whose first frame carries an encoder's "Xing" header after the
 // side information, as variable bitrate files do.
 Bytes MakeXingStream() {
-  Bytes bytes = MakeStream(FrameSpec{}, 30);
+  Bytes bytes = MakeStream(FrameShape{}, 30);
   bool crc = (bytes[1] & 0x01) == 0;
   std::copy_n("Xing", 4, bytes.begin() + 4 + (crc ? 2 : 0) + 32);
   return bytes;
@@ -202,14 +202,14 @@ class CliTest : public ::testing::Test {
 
 TEST_F(CliTest, ScanReportsTheValuesOfAGeneratedSource) {
   std::string tagged = in_.File("tagged.mp3");
-  WriteBytes(tagged, MakeSource(FrameSpec{}, 40, true, 100));
+  WriteBytes(tagged, MakeSource(FrameShape{}, 40, true, 100));
   ProcessResult result = RunCli({"scan", tagged});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.out, "Bit Rate: 128 kbps\nBit rate index: 9\nFirst frame: 100\nID3v1 tag: present\n");
 
   // MPEG-2.5 reads its bitrate from the other row of the table.
-  FrameSpec mpeg25;
+  FrameShape mpeg25;
   mpeg25.versionBits = 0;
   std::string plain = in_.File("plain.mp3");
   WriteBytes(plain, MakeSource(mpeg25, 40, false));
@@ -275,7 +275,7 @@ TEST_F(CliTest, ScanRefusalsCarryTheScanMessages) {
 
 TEST_F(CliTest, SplitMakesTheEnginesTracksFromTheTimesAsThePageListsThem) {
   std::string source = in_.File("Night Set.live.mp3");
-  WriteBytes(source, MakeSource(FrameSpec{}, FramesFor(20), true, 333));
+  WriteBytes(source, MakeSource(FrameShape{}, FramesFor(20), true, 333));
 
   // Unsorted, a duplicate in another spelling, and no 0: the list gets the
   // 000:00.00 marker first and keeps each time once, in time order.
@@ -292,7 +292,7 @@ TEST_F(CliTest, SplitMakesTheEnginesTracksFromTheTimesAsThePageListsThem) {
 
 TEST_F(CliTest, SplitTracksHoldEveryAudioByteOnceAndTheTagEach) {
   std::string source = in_.File("rec.mp3");
-  Bytes bytes = MakeSource(FrameSpec{}, FramesFor(12), true, 50);
+  Bytes bytes = MakeSource(FrameShape{}, FramesFor(12), true, 50);
   WriteBytes(source, bytes);
   ProcessResult result = RunCli({"split", source, "--at", "0:03", "--at", "0:07.77", "--folder", out_.Path()});
   ASSERT_EQ(result.status, 0) << result.err;
@@ -317,7 +317,7 @@ TEST_F(CliTest, SplitTracksHoldEveryAudioByteOnceAndTheTagEach) {
 
 TEST_F(CliTest, SplitIntoEqualSegmentsMatchesTheEngine) {
   std::string source = in_.File("long.mp3");
-  WriteBytes(source, MakeSource(FrameSpec{}, FramesFor(10), true));
+  WriteBytes(source, MakeSource(FrameShape{}, FramesFor(10), true));
   ProcessResult result = RunCli({"split", source, "--at", "0:03", "--equal", "--folder", out_.Path()});
   EXPECT_EQ(result.status, 0) << result.err;
   std::vector<ListedTrack> listed = ListedTracks(result.out);
@@ -328,7 +328,7 @@ TEST_F(CliTest, SplitIntoEqualSegmentsMatchesTheEngine) {
 
 TEST_F(CliTest, SplitTakesTimesArtistsAndTitlesFromACueSheet) {
   std::string source = in_.File("set.mp3");
-  WriteBytes(source, MakeSource(FrameSpec{}, FramesFor(15), true));
+  WriteBytes(source, MakeSource(FrameShape{}, FramesFor(15), true));
   // 37 frames of 1/75 s are 49 hundredths (cut, not rounded); the first track
   // does not start at 0, so the marker is made first.
   std::string sheet = in_.File("set.cue");
@@ -378,7 +378,7 @@ TEST_F(CliTest, SplitOfEncoderOutputMatchesTheEngine) {
 
 TEST_F(CliTest, SplitFolders) {
   std::string source = in_.File("a.b.mp3");
-  WriteBytes(source, MakeSource(FrameSpec{}, FramesFor(4), false));
+  WriteBytes(source, MakeSource(FrameShape{}, FramesFor(4), false));
 
   // A folder given without its closing separator gets one.
   std::string folder = out_.Path().substr(0, out_.Path().size() - 1);
@@ -418,7 +418,7 @@ TEST_F(CliTest, SplitFolders) {
 
 TEST_F(CliTest, SplitRefusalsLeaveNothingBehind) {
   std::string source = in_.File("src.mp3");
-  WriteBytes(source, MakeSource(FrameSpec{}, FramesFor(4), true));
+  WriteBytes(source, MakeSource(FrameShape{}, FramesFor(4), true));
   std::string vbrSource = in_.File("vbr.mp3");
   WriteBytes(vbrSource, MakeXingStream());
   std::string layer2Source = in_.File("layer2.mp3");
@@ -485,7 +485,7 @@ TEST_F(CliTest, SplitRefusalsLeaveNothingBehind) {
 
 TEST_F(CliTest, SplitNeverWritesOverItsInputs) {
   std::string source = in_.File("src.mp3");
-  Bytes bytes = MakeSource(FrameSpec{}, FramesFor(3), true);
+  Bytes bytes = MakeSource(FrameShape{}, FramesFor(3), true);
   WriteBytes(source, bytes);
 
   // The one track's name is the source's own.
@@ -516,7 +516,7 @@ TEST_F(CliTest, SplitNeverWritesOverItsInputs) {
 
 TEST_F(CliTest, SplitIntoAMissingFolderIsAFileError) {
   std::string source = in_.File("src.mp3");
-  WriteBytes(source, MakeSource(FrameSpec{}, FramesFor(3), true));
+  WriteBytes(source, MakeSource(FrameShape{}, FramesFor(3), true));
   ProcessResult result = RunCli({"split", source, "--at", "0:01", "--folder", out_.File("no-such-folder")});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, Line(kSplitFileError));
@@ -525,7 +525,7 @@ TEST_F(CliTest, SplitIntoAMissingFolderIsAFileError) {
 
 TEST_F(CliTest, SplitListsTheTracksWrittenBeforeAFileError) {
   std::string source = in_.File("src.mp3");
-  WriteBytes(source, MakeSource(FrameSpec{}, FramesFor(6), true));
+  WriteBytes(source, MakeSource(FrameShape{}, FramesFor(6), true));
   // Track 2 cannot be created: a folder stands in its place.
   std::filesystem::create_directory(out_.File("src - 02.mp3"));
   ProcessResult result = RunCli({"split", source, "--at", "0:02", "--at", "0:04", "--folder", out_.Path()});
@@ -541,11 +541,11 @@ TEST_F(CliTest, SplitListsTheTracksWrittenBeforeAFileError) {
 // join
 
 TEST_F(CliTest, JoinMatchesTheEngineAndLeavesTrailingTagsOut) {
-  Bytes a = MakeSource(FrameSpec{}, 30, true, 10);
-  Bytes b = MakeSource(FrameSpec{}, 25, false);
-  Bytes c = MakeStream(FrameSpec{}, 10);
+  Bytes a = MakeSource(FrameShape{}, 30, true, 10);
+  Bytes b = MakeSource(FrameShape{}, 25, false);
+  Bytes c = MakeStream(FrameShape{}, 10);
   Append(c, MakeId3v1Tag("middle"));  // a tag in the middle is audio to the join
-  Append(c, MakeStream(FrameSpec{}, 5));
+  Append(c, MakeStream(FrameShape{}, 5));
   WriteBytes(in_.File("a.mp3"), a);
   WriteBytes(in_.File("b.mp3"), b);
   WriteBytes(in_.File("c.mp3"), c);
@@ -582,8 +582,8 @@ TEST_F(CliTest, JoinOfEncoderOutputMatchesTheEngine) {
 }
 
 TEST_F(CliTest, JoinRefusalsAndFailures) {
-  Bytes a = MakeSource(FrameSpec{}, 20, true);
-  Bytes b = MakeSource(FrameSpec{}, 20, false);
+  Bytes a = MakeSource(FrameShape{}, 20, true);
+  Bytes b = MakeSource(FrameShape{}, 20, false);
   WriteBytes(in_.File("a.mp3"), a);
   WriteBytes(in_.File("b.mp3"), b);
   WriteBytes(in_.File("tiny.mp3"), MakeJunk(100));
@@ -631,8 +631,8 @@ TEST_F(CliTest, JoinRefusalsAndFailures) {
 #ifndef _WIN32
 TEST_F(CliTest, JoinReportsAFailedWrite) {
   if (!FileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  WriteBytes(in_.File("a.mp3"), MakeSource(FrameSpec{}, 20, true));
-  WriteBytes(in_.File("b.mp3"), MakeSource(FrameSpec{}, 20, false));
+  WriteBytes(in_.File("a.mp3"), MakeSource(FrameShape{}, 20, true));
+  WriteBytes(in_.File("b.mp3"), MakeSource(FrameShape{}, 20, false));
   ProcessResult result = RunCli({"join", "/dev/full", in_.File("a.mp3"), in_.File("b.mp3")});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, Line(kJoinFileError));
@@ -657,7 +657,7 @@ ProcessResult DrainUntilEnd(RunningCli& cli, int pipe, Bytes* data) {
 
 TEST_F(CliTest, InterruptStopsASplitBeforeTheNextTrack) {
   std::string source = in_.File("src.mp3");
-  WriteBytes(source, MakeSource(FrameSpec{}, FramesFor(20), true));
+  WriteBytes(source, MakeSource(FrameShape{}, FramesFor(20), true));
   std::vector<std::string> engine = EngineSplit(source, Marks({0, 500, 1500}), engine_.Path());
   ASSERT_EQ(engine.size(), 3u);
 
@@ -685,9 +685,9 @@ TEST_F(CliTest, InterruptStopsASplitBeforeTheNextTrack) {
 }
 
 TEST_F(CliTest, InterruptStopsAJoinSilentlyBeforeTheNextFile) {
-  Bytes a = MakeSource(FrameSpec{}, FramesFor(8), true);
+  Bytes a = MakeSource(FrameShape{}, FramesFor(8), true);
   WriteBytes(in_.File("a.mp3"), a);
-  WriteBytes(in_.File("b.mp3"), MakeSource(FrameSpec{}, 20, false));
+  WriteBytes(in_.File("b.mp3"), MakeSource(FrameShape{}, 20, false));
   std::string dest = out_.File("dest.mp3");
   ASSERT_EQ(mkfifo(dest.c_str(), 0644), 0);
   int pipe = open(dest.c_str(), O_RDWR | O_NONBLOCK);
@@ -708,7 +708,7 @@ TEST_F(CliTest, InterruptStopsAJoinSilentlyBeforeTheNextFile) {
 TEST_F(CliTest, ProgressBarOnlyOnATerminal) {
   if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1) to make a terminal";
   std::string source = in_.File("src.mp3");
-  WriteBytes(source, MakeSource(FrameSpec{}, FramesFor(6), true));
+  WriteBytes(source, MakeSource(FrameShape{}, FramesFor(6), true));
   std::string log = out_.File("terminal.log");
   std::string command = "script -qfec '" + CliPath() + " split " + source + " --at 0:03 --folder " + out_.Path() +
                         "' /dev/null > " + log + " 2>&1 < /dev/null";

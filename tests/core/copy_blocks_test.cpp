@@ -20,7 +20,7 @@ namespace {
 
 using snip::FileOp;
 using snip::test::Append;
-using snip::test::FrameSpec;
+using snip::test::FrameShape;
 using snip::test::MakeId3v1Tag;
 using snip::test::MakeStream;
 using snip::test::ReadBytes;
@@ -72,10 +72,10 @@ class WriteLog {
 
 // 128 kbit/s MPEG-1 frames, 417 bytes each without padding, so that cuts
 // and frame starts fall at odd places in the source.
-FrameSpec Spec128() {
-  FrameSpec spec;
-  spec.bitrateIndex = 9;
-  return spec;
+FrameShape Spec128() {
+  FrameShape shape;
+  shape.bitrateIndex = 9;
+  return shape;
 }
 
 TEST(CopyBlocks, LongTracksAreWrittenOnPageBoundaries) {

@@ -10,7 +10,7 @@
 namespace {
 
 using snip::FrameCheck;
-using snip::test::FrameSpec;
+using snip::test::FrameShape;
 using snip::test::MakeHeader;
 using snip::test::MakeStream;
 
@@ -43,22 +43,22 @@ TEST(FrameHeaderTest, PassesWhatTheFieldsAllow) {
 }
 
 TEST(FrameHeaderTest, FieldAccessorsReadTheirBits) {
-  FrameSpec spec;
-  spec.versionBits = 0;
-  spec.layerBits = 2;
-  spec.bitrateIndex = 13;
-  spec.sampleRateIndex = 2;
-  spec.padding = true;
-  spec.mono = true;
-  auto h = MakeHeader(spec);
+  FrameShape shape;
+  shape.versionBits = 0;
+  shape.layerBits = 2;
+  shape.bitrateIndex = 13;
+  shape.sampleRateIndex = 2;
+  shape.padding = true;
+  shape.mono = true;
+  auto h = MakeHeader(shape);
   EXPECT_EQ(snip::HeaderVersionBits(h.data()), 0);
   EXPECT_EQ(snip::HeaderLayerBits(h.data()), 2);
   EXPECT_EQ(snip::HeaderBitrateIndex(h.data()), 13);
   EXPECT_EQ(snip::HeaderSampleRateIndex(h.data()), 2);
   EXPECT_TRUE(snip::HeaderPadding(h.data()));
   EXPECT_TRUE(snip::HeaderMono(h.data()));
-  spec = FrameSpec{};
-  h = MakeHeader(spec);
+  shape = FrameShape{};
+  h = MakeHeader(shape);
   EXPECT_EQ(snip::HeaderVersionBits(h.data()), 3);
   EXPECT_EQ(snip::HeaderLayerBits(h.data()), 1);
   EXPECT_FALSE(snip::HeaderPadding(h.data()));
@@ -101,15 +101,15 @@ TEST(FrameHeaderTest, Layer3FrameLengthForEveryVersionRateAndBitrate) {
     for (int rate = 0; rate < 3; ++rate) {
       for (int index = 1; index < 15; ++index) {
         for (bool padding : {false, true}) {
-          FrameSpec spec;
-          spec.versionBits = version;
-          spec.sampleRateIndex = rate;
-          spec.bitrateIndex = index;
-          spec.padding = padding;
-          auto h = MakeHeader(spec);
-          EXPECT_EQ(snip::Layer3FrameLength(h.data()), snip::test::FrameLength(spec))
+          FrameShape shape;
+          shape.versionBits = version;
+          shape.sampleRateIndex = rate;
+          shape.bitrateIndex = index;
+          shape.padding = padding;
+          auto h = MakeHeader(shape);
+          EXPECT_EQ(snip::Layer3FrameLength(h.data()), snip::test::FrameLength(shape))
               << version << " " << rate << " " << index << " " << padding;
-          EXPECT_EQ(snip::HeaderFrameLength(h.data()), snip::test::FrameLength(spec));
+          EXPECT_EQ(snip::HeaderFrameLength(h.data()), snip::test::FrameLength(shape));
         }
       }
     }
@@ -131,8 +131,8 @@ TEST(FrameHeaderTest, FrameLengthsThatCannotBeComputedOrAreOtherLayers) {
 }
 
 TEST(FrameHeaderTest, ConfirmFrameNeedsAMatchingFollower) {
-  FrameSpec spec;  // MPEG-1 128 kbit/s, 417 bytes
-  auto stream = MakeStream(spec, 2);
+  FrameShape shape;  // MPEG-1 128 kbit/s, 417 bytes
+  auto stream = MakeStream(shape, 2);
   EXPECT_EQ(snip::ConfirmFrame(stream.data(), stream.size(), false), FrameCheck::Yes);
   EXPECT_EQ(snip::ConfirmFrame(stream.data(), 421, false), FrameCheck::Yes) << "the follower's header suffices";
   EXPECT_EQ(snip::ConfirmFrame(stream.data(), 420, false), FrameCheck::NeedMore);
@@ -151,29 +151,29 @@ TEST(FrameHeaderTest, ConfirmFrameNeedsAMatchingFollower) {
 }
 
 TEST(FrameHeaderTest, ConfirmFrameRefusesFollowersOfAnotherStream) {
-  FrameSpec spec;
-  auto check = [&](FrameSpec follower) {
-    auto bytes = snip::test::MakeFrame(spec);
+  FrameShape shape;
+  auto check = [&](FrameShape follower) {
+    auto bytes = snip::test::MakeFrame(shape);
     snip::test::Append(bytes, snip::test::MakeFrame(follower, 1));
     return snip::ConfirmFrame(bytes.data(), bytes.size(), true);
   };
-  FrameSpec other = spec;
+  FrameShape other = shape;
   other.bitrateIndex = 11;
   EXPECT_EQ(check(other), FrameCheck::Yes) << "another bitrate is still the same stream";
-  other = spec;
+  other = shape;
   other.padding = true;
   EXPECT_EQ(check(other), FrameCheck::Yes);
-  other = spec;
+  other = shape;
   other.sampleRateIndex = 1;
   EXPECT_EQ(check(other), FrameCheck::No);
-  other = spec;
+  other = shape;
   other.versionBits = 2;
   EXPECT_EQ(check(other), FrameCheck::No);
-  other = spec;
+  other = shape;
   other.layerBits = 2;
   EXPECT_EQ(check(other), FrameCheck::No);
   // A follower that fails the test.
-  auto bytes = snip::test::MakeFrame(spec);
+  auto bytes = snip::test::MakeFrame(shape);
   snip::test::Append(bytes, {0xFF, 0xFB, 0xF0, 0x00});
   EXPECT_EQ(snip::ConfirmFrame(bytes.data(), bytes.size(), true), FrameCheck::No);
   // Free format cannot be measured, so never confirmed.
@@ -184,14 +184,14 @@ TEST(FrameHeaderTest, ConfirmFrameRefusesFollowersOfAnotherStream) {
 
 TEST(FrameHeaderTest, ConfirmFrameMeasuresMpeg2AndMpeg25AndOtherLayers) {
   for (int version : {2, 0}) {
-    FrameSpec spec;
-    spec.versionBits = version;
-    spec.bitrateIndex = 1;
-    spec.sampleRateIndex = 2;
-    auto stream = MakeStream(spec, 2);
+    FrameShape shape;
+    shape.versionBits = version;
+    shape.bitrateIndex = 1;
+    shape.sampleRateIndex = 2;
+    auto stream = MakeStream(shape, 2);
     EXPECT_EQ(snip::ConfirmFrame(stream.data(), stream.size(), true), FrameCheck::Yes);
     EXPECT_EQ(snip::ConfirmFrame(stream.data() + 1, stream.size() - 1, true), FrameCheck::No);
-    auto single = MakeStream(spec, 1);
+    auto single = MakeStream(shape, 1);
     EXPECT_EQ(snip::ConfirmFrame(single.data(), single.size(), true), FrameCheck::Yes);
     EXPECT_EQ(snip::ConfirmFrame(single.data(), single.size() - 1, true), FrameCheck::No);
   }

@@ -17,7 +17,7 @@ using snip::JoinHooks;
 using snip::JoinOutcome;
 using snip::test::Append;
 using snip::test::FileExists;
-using snip::test::FrameSpec;
+using snip::test::FrameShape;
 using snip::test::MakeFrame;
 using snip::test::MakeId3v1Tag;
 using snip::test::MakeId3v2Tag;
@@ -44,7 +44,7 @@ bool EndsWith(const std::string& text, const std::string& end) {
 // A frame that describes the file's length, as encoders put first: the
 // marker sits after the side information of an MPEG-1 stereo frame.
 Bytes LengthFrame(const char* marker) {
-  Bytes frame = MakeFrame(FrameSpec(), 500);
+  Bytes frame = MakeFrame(FrameShape(), 500);
   std::memcpy(frame.data() + 36, marker, 4);
   return frame;
 }
@@ -86,13 +86,13 @@ TEST_F(JoinEngine, UntaggedFilesAreConcatenatedExactly) {
   EXPECT_EQ(lines, (std::vector<int>{1, 2, 3}));
 
   // Plain streams of frames (no length frame, no tags) are joined byte for byte.
-  Bytes s1 = MakeStream(FrameSpec(), 300), s2 = MakeStream(FrameSpec(), 40);
+  Bytes s1 = MakeStream(FrameShape(), 300), s2 = MakeStream(FrameShape(), 40);
   ASSERT_EQ(Join({Put("s1.mp3", s1), Put("s2.mp3", s2), Put("s1b.mp3", s1)}), JoinOutcome::Completed);
   EXPECT_TRUE(Output() == Cat({s1, s2, s1}));
 }
 
 TEST_F(JoinEngine, OnlyATrailingTagIsLeftOut) {
-  Bytes audio = MakeStream(FrameSpec(), 20);
+  Bytes audio = MakeStream(FrameShape(), 20);
   Bytes tag = MakeId3v1Tag("Song");
   Bytes tail = Cat({audio, tag});
   Bytes middle = Cat({audio, tag, audio});
@@ -118,7 +118,7 @@ TEST_F(JoinEngine, BoundarySizes) {
 }
 
 TEST_F(JoinEngine, LengthFrameOfEachInputIsLeftOut) {
-  Bytes audio1 = MakeStream(FrameSpec(), 30), audio2 = MakeStream(FrameSpec(), 25);
+  Bytes audio1 = MakeStream(FrameShape(), 30), audio2 = MakeStream(FrameShape(), 25);
   Bytes id3 = MakeId3v2Tag(MakeJunk(200, 8));
   Bytes tag = MakeId3v1Tag();
   std::string a = Put("a.mp3", Cat({id3, LengthFrame("Info"), audio1, tag}));
@@ -131,7 +131,7 @@ TEST_F(JoinEngine, LengthFrameOfEachInputIsLeftOut) {
 }
 
 TEST_F(JoinEngine, VbriFrameIsLeftOutToo) {
-  Bytes audio = MakeStream(FrameSpec(), 30);
+  Bytes audio = MakeStream(FrameShape(), 30);
   Bytes withVbri = Cat({LengthFrame("VBRI"), audio});
   ASSERT_EQ(Join({Put("a.mp3", withVbri), Put("b.mp3", audio)}), JoinOutcome::Completed);
   EXPECT_TRUE(Output() == Cat({audio, audio}));
@@ -298,7 +298,7 @@ TEST_F(JoinEngine, EncoderOutputJoinsWithoutLengthFrames) {
   Bytes without = ReadBytes(corpus + "mpeg1-128-notag.mp3");
   ASSERT_GT(with.size(), without.size());
   ASSERT_EQ(with[0], 0xFF);
-  FrameSpec first;
+  FrameShape first;
   first.bitrateIndex = with[2] >> 4;
   first.sampleRateIndex = (with[2] >> 2) & 3;
   first.padding = (with[2] >> 1) & 1;

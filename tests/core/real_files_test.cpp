@@ -586,10 +586,10 @@ TEST_F(RealFiles, PlainStreamSplitsAndJoinsByteForByte) {
 
   // Plain files of any origin are joined as they are: the encoder's stream
   // and one written frame by frame.
-  snip::test::FrameSpec spec;
-  spec.versionBits = l.versionBits;
-  spec.bitrateIndex = l.bitrateIndex;
-  Bytes written = snip::test::MakeStream(spec, 40);
+  snip::test::FrameShape shape;
+  shape.versionBits = l.versionBits;
+  shape.bitrateIndex = l.bitrateIndex;
+  Bytes written = snip::test::MakeStream(shape, 40);
   WriteBytes(work.File("written.mp3"), written);
   ASSERT_EQ(snip::RunJoin(work.File("both.mp3"), {source, work.File("written.mp3")}, snip::JoinHooks()),
             snip::JoinOutcome::Completed);

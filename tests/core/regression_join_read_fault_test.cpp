@@ -18,10 +18,10 @@ using Bytes = std::vector<uint8_t>;
 
 // A stream whose first frame states the stream's length, as encoders write it.
 Bytes StreamWithLengthFrame(const char* marker) {
-  snip::test::FrameSpec spec;
-  Bytes frame = snip::test::MakeFrame(spec, 77);
+  snip::test::FrameShape shape;
+  Bytes frame = snip::test::MakeFrame(shape, 77);
   std::memcpy(frame.data() + 4 + 32, marker, 4);  // after the MPEG-1 stereo side information
-  snip::test::Append(frame, snip::test::MakeStream(spec, 12));
+  snip::test::Append(frame, snip::test::MakeStream(shape, 12));
   return frame;
 }
 

@@ -15,7 +15,7 @@ namespace {
 
 using snip::ScanOutcome;
 using snip::test::Append;
-using snip::test::FrameSpec;
+using snip::test::FrameShape;
 using snip::test::MakeFrame;
 using snip::test::MakeJunk;
 using snip::test::MakeStream;
@@ -50,8 +50,8 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
 }
 
 // A frame whose payload carries a marker at a byte offset from its start.
-Bytes FrameWithMarker(const FrameSpec& spec, size_t at, const char* marker) {
-  Bytes frame = MakeFrame(spec, 99);
+Bytes FrameWithMarker(const FrameShape& shape, size_t at, const char* marker) {
+  Bytes frame = MakeFrame(shape, 99);
   std::memcpy(frame.data() + at, marker, 4);
   return frame;
 }
@@ -87,15 +87,15 @@ void ExpectAccepted(const Scanned& s, int bitrate, int index, int64_t first) {
 }
 
 TEST(SourceScan, StreamAtTheStart) {
-  ExpectAccepted(Scan(MakeStream(FrameSpec{}, 10)), 128, 9, 0);
+  ExpectAccepted(Scan(MakeStream(FrameShape{}, 10)), 128, 9, 0);
   // A stream of a single frame needs no follower.
-  ExpectAccepted(Scan(MakeStream(FrameSpec{}, 1)), 128, 9, 0);
+  ExpectAccepted(Scan(MakeStream(FrameShape{}, 1)), 128, 9, 0);
 }
 
 TEST(SourceScan, HeadersAtWindowEdgesAreFoundOnce) {
   for (size_t offset : {1u, 996u, 997u, 999u, 1000u, 1001u, 1003u, 1004u, 1999u, 2000u, 5123u}) {
     SCOPED_TRACE(offset);
-    ExpectAccepted(Scan(Concat({MakeJunk(offset), MakeStream(FrameSpec{}, 4)})), 128, 9, static_cast<int64_t>(offset));
+    ExpectAccepted(Scan(Concat({MakeJunk(offset), MakeStream(FrameShape{}, 4)})), 128, 9, static_cast<int64_t>(offset));
   }
 }
 
@@ -107,7 +107,7 @@ TEST(SourceScan, WindowsStartAThousandBytesApart) {
     if (op == snip::FileOp::Read && n == 1004) windowReads.push_back(position);
     return static_cast<int64_t>(n);
   });
-  Scanned s = Scan(Concat({MakeJunk(2003), MakeStream(FrameSpec{}, 3)}));
+  Scanned s = Scan(Concat({MakeJunk(2003), MakeStream(FrameShape{}, 3)}));
   snip::SetFileFaultHook(nullptr);
   EXPECT_EQ(s.result.firstHeader, 2003);
   EXPECT_EQ(windowReads, (std::vector<int64_t>{0, 1000, 2000}));
@@ -120,19 +120,19 @@ TEST(SourceScan, BitrateFromTheRowOfTheVersion) {
   for (const Case& c : {Case{3, 0, 9, 128}, Case{0, 0, 9, 80}, Case{2, 1, 9, 80}, Case{0, 2, 1, 8}, Case{3, 2, 1, 32},
                         Case{3, 1, 14, 320}, Case{2, 0, 14, 160}, Case{0, 1, 2, 16}}) {
     SCOPED_TRACE(testing::Message() << c.version << " " << c.rateIndex << " " << c.index);
-    FrameSpec spec;
-    spec.versionBits = c.version;
-    spec.sampleRateIndex = c.rateIndex;
-    spec.bitrateIndex = c.index;
-    ExpectAccepted(Scan(Concat({MakeJunk(50), MakeStream(spec, 3)})), c.kbps, c.index, 50);
+    FrameShape shape;
+    shape.versionBits = c.version;
+    shape.sampleRateIndex = c.rateIndex;
+    shape.bitrateIndex = c.index;
+    ExpectAccepted(Scan(Concat({MakeJunk(50), MakeStream(shape, 3)})), c.kbps, c.index, 50);
   }
 }
 
 // Frames of another layer, of a given length, with payloads free of 0xFF.
-Bytes LayerFrames(const FrameSpec& spec, size_t length, int count) {
+Bytes LayerFrames(const FrameShape& shape, size_t length, int count) {
   Bytes out;
   for (int i = 0; i < count; ++i) {
-    auto h = snip::test::MakeHeader(spec);
+    auto h = snip::test::MakeHeader(shape);
     Append(out, Bytes(h.begin(), h.end()));
     Append(out, MakeJunk(length - 4, static_cast<uint32_t>(i + 5)));
   }
@@ -140,16 +140,16 @@ Bytes LayerFrames(const FrameSpec& spec, size_t length, int count) {
 }
 
 TEST(SourceScan, OtherLayersFirstAreRefused) {
-  FrameSpec layer2;  // Layer II, 32 kbit/s, 44.1 kHz: 104 bytes
+  FrameShape layer2;  // Layer II, 32 kbit/s, 44.1 kHz: 104 bytes
   layer2.layerBits = 2;
   layer2.bitrateIndex = 1;
-  EXPECT_EQ(Scan(Concat({LayerFrames(layer2, 104, 3), MakeStream(FrameSpec{}, 3)})).result.outcome,
+  EXPECT_EQ(Scan(Concat({LayerFrames(layer2, 104, 3), MakeStream(FrameShape{}, 3)})).result.outcome,
             ScanOutcome::NotLayer3);
-  FrameSpec layer1;  // Layer I, 32 kbit/s, 44.1 kHz: 32 bytes
+  FrameShape layer1;  // Layer I, 32 kbit/s, 44.1 kHz: 32 bytes
   layer1.layerBits = 3;
   layer1.bitrateIndex = 1;
   EXPECT_EQ(Scan(Concat({MakeJunk(1200), LayerFrames(layer1, 32, 3)})).result.outcome, ScanOutcome::NotLayer3);
-  FrameSpec mpeg2Layer2;  // MPEG-2 Layer II, 8 kbit/s, 22.05 kHz: 52 bytes
+  FrameShape mpeg2Layer2;  // MPEG-2 Layer II, 8 kbit/s, 22.05 kHz: 52 bytes
   mpeg2Layer2.layerBits = 2;
   mpeg2Layer2.versionBits = 2;
   mpeg2Layer2.bitrateIndex = 1;
@@ -158,7 +158,7 @@ TEST(SourceScan, OtherLayersFirstAreRefused) {
   Bytes lone = MakeJunk(300);
   auto h = snip::test::MakeHeader(layer2);
   std::memcpy(lone.data() + 100, h.data(), 4);
-  ExpectAccepted(Scan(Concat({lone, MakeStream(FrameSpec{}, 3)})), 128, 9, 300);
+  ExpectAccepted(Scan(Concat({lone, MakeStream(FrameShape{}, 3)})), 128, 9, 300);
 }
 
 TEST(SourceScan, FilesWithoutUsableFramesAreUnusable) {
@@ -171,11 +171,11 @@ TEST(SourceScan, FilesWithoutUsableFramesAreUnusable) {
   Bytes ones(3000, 0xFF);
   EXPECT_EQ(Scan(ones).result.outcome, ScanOutcome::Unusable) << "all ones: no header passes";
   // A header whose frame runs past the end of the file.
-  Bytes cut = MakeFrame(FrameSpec{});
+  Bytes cut = MakeFrame(FrameShape{});
   cut.pop_back();
   EXPECT_EQ(Scan(cut).result.outcome, ScanOutcome::Unusable) << "truncated frame";
   // Free format: the frame length is unknown, so no cut can be computed.
-  FrameSpec freeFormat;
+  FrameShape freeFormat;
   freeFormat.bitrateIndex = 0;
   EXPECT_EQ(Scan(MakeStream(freeFormat, 5)).result.outcome, ScanOutcome::Unusable);
 }
@@ -186,29 +186,29 @@ TEST(SourceScan, FalseHeadersBeforeTheStreamAreSkipped) {
   const uint8_t falseHeader[4] = {0xFF, 0xFB, 0xA0, 0x00};
   std::memcpy(junk.data() + 998, falseHeader, 4);  // across two windows
   std::memcpy(junk.data() + 10, falseHeader, 4);
-  ExpectAccepted(Scan(Concat({junk, MakeStream(FrameSpec{}, 3)})), 128, 9, 1500);
+  ExpectAccepted(Scan(Concat({junk, MakeStream(FrameShape{}, 3)})), 128, 9, 1500);
 }
 
 TEST(SourceScan, Id3v2TagIsSkipped) {
-  FrameSpec spec;
-  spec.bitrateIndex = 5;  // 64 kbit/s
+  FrameShape shape;
+  shape.bitrateIndex = 5;  // 64 kbit/s
   // UTF-16 title whose byte-order mark reads as a Layer I header.
   Bytes tag = snip::test::MakeId3v2Tag(TextFrame("TIT2", Utf16Text("Title")), 200);
-  ExpectAccepted(Scan(Concat({tag, MakeStream(spec, 4)})), 64, 5, static_cast<int64_t>(tag.size()));
-  EXPECT_EQ(Scan(Concat({tag, MakeStream(spec, 4)})).result.id3v2Size, static_cast<int64_t>(tag.size()));
+  ExpectAccepted(Scan(Concat({tag, MakeStream(shape, 4)})), 64, 5, static_cast<int64_t>(tag.size()));
+  EXPECT_EQ(Scan(Concat({tag, MakeStream(shape, 4)})).result.id3v2Size, static_cast<int64_t>(tag.size()));
 
   // A picture holding two false headers one frame apart: a stream to the
   // confirmation, but inside the tag.
   Bytes picture = {0, 'i', 'm', 'a', 'g', 'e', '/', 'j', 'p', 'e', 'g', 0, 3, 0, 0xFF, 0xD8, 0xFF, 0xE0};
-  Append(picture, MakeStream(FrameSpec{}, 2));
+  Append(picture, MakeStream(FrameShape{}, 2));
   Append(picture, {0xFF, 0xD9});
   Bytes apic = TextFrame("APIC", picture);
   tag = snip::test::MakeId3v2Tag(apic);
-  ExpectAccepted(Scan(Concat({tag, MakeStream(spec, 4)})), 64, 5, static_cast<int64_t>(tag.size()));
+  ExpectAccepted(Scan(Concat({tag, MakeStream(shape, 4)})), 64, 5, static_cast<int64_t>(tag.size()));
 
   // A "Xing" title is tag text, not a VBR header.
   tag = snip::test::MakeId3v2Tag(TextFrame("TIT2", Utf16Text("Xing over the hills")));
-  ExpectAccepted(Scan(Concat({tag, MakeStream(spec, 4)})), 64, 5, static_cast<int64_t>(tag.size()));
+  ExpectAccepted(Scan(Concat({tag, MakeStream(shape, 4)})), 64, 5, static_cast<int64_t>(tag.size()));
 }
 
 TEST(SourceScan, Id3v2FooterAndRepeatedTags) {
@@ -216,15 +216,15 @@ TEST(SourceScan, Id3v2FooterAndRepeatedTags) {
   Bytes tag = {'I', 'D', '3', 4, 0, 0x10, 0, 0, 1, 0};  // body 128
   Append(tag, MakeJunk(128));
   Append(tag, {'3', 'D', 'I', 4, 0, 0x10, 0, 0, 1, 0});
-  Scanned s = Scan(Concat({tag, MakeStream(FrameSpec{}, 3)}));
+  Scanned s = Scan(Concat({tag, MakeStream(FrameShape{}, 3)}));
   ExpectAccepted(s, 128, 9, 148);
   EXPECT_EQ(s.result.id3v2Size, 148);
   // Two tags in a row.
   Bytes two = Concat({snip::test::MakeId3v2Tag(Utf16Text("One")), snip::test::MakeId3v2Tag(Utf16Text("Two"), 700)});
-  ExpectAccepted(Scan(Concat({two, MakeStream(FrameSpec{}, 3)})), 128, 9, static_cast<int64_t>(two.size()));
+  ExpectAccepted(Scan(Concat({two, MakeStream(FrameShape{}, 3)})), 128, 9, static_cast<int64_t>(two.size()));
   // A tag that claims more bytes than the file holds leaves nothing to scan.
   Bytes huge = {'I', 'D', '3', 3, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F};
-  EXPECT_EQ(Scan(Concat({huge, MakeStream(FrameSpec{}, 3)})).result.outcome, ScanOutcome::Unusable);
+  EXPECT_EQ(Scan(Concat({huge, MakeStream(FrameShape{}, 3)})).result.outcome, ScanOutcome::Unusable);
 }
 
 TEST(SourceScan, Id3v2TagSize) {
@@ -254,12 +254,12 @@ TEST(SourceScan, InfoFrameIsSkipped) {
   for (const Case& c : {Case{3, 0, false, false, 36}, Case{3, 0, true, false, 21}, Case{2, 0, false, false, 21},
                         Case{0, 2, true, false, 13}, Case{3, 1, false, true, 38}}) {
     SCOPED_TRACE(c.at);
-    FrameSpec info;
+    FrameShape info;
     info.versionBits = c.version;
     info.sampleRateIndex = c.rateIndex;
     info.mono = c.mono;
     info.bitrateIndex = 11;
-    FrameSpec audio = info;
+    FrameShape audio = info;
     audio.bitrateIndex = 8;  // the bitrate comes from the audio frames
     Bytes first = FrameWithMarker(info, c.at, "Info");
     if (c.crc) first[1] &= 0xFE;
@@ -274,46 +274,46 @@ TEST(SourceScan, InfoFrameIsSkipped) {
     EXPECT_EQ(s.result.bitrate, snip::BitrateKbps(c.version, 8));
   }
   // "Info" elsewhere in the frame is audio data.
-  Scanned s = Scan(Concat({FrameWithMarker(FrameSpec{}, 40, "Info"), MakeStream(FrameSpec{}, 3)}));
+  Scanned s = Scan(Concat({FrameWithMarker(FrameShape{}, 40, "Info"), MakeStream(FrameShape{}, 3)}));
   ExpectAccepted(s, 128, 9, 0);
   // An Info frame with no audio after it leaves nothing to cut.
-  EXPECT_EQ(Scan(FrameWithMarker(FrameSpec{}, 36, "Info")).result.outcome, ScanOutcome::Unusable);
+  EXPECT_EQ(Scan(FrameWithMarker(FrameShape{}, 36, "Info")).result.outcome, ScanOutcome::Unusable);
 }
 
 TEST(SourceScan, VbrHeadersInTheFirstFrameAreRefused) {
-  FrameSpec mono;
+  FrameShape mono;
   mono.mono = true;
-  FrameSpec half;
+  FrameShape half;
   half.versionBits = 2;
-  EXPECT_EQ(Scan(Concat({FrameWithMarker(FrameSpec{}, 36, "Xing"), MakeStream(FrameSpec{}, 3)})).result.outcome,
+  EXPECT_EQ(Scan(Concat({FrameWithMarker(FrameShape{}, 36, "Xing"), MakeStream(FrameShape{}, 3)})).result.outcome,
             ScanOutcome::Vbr);
   EXPECT_EQ(Scan(Concat({FrameWithMarker(mono, 21, "Xing"), MakeStream(mono, 3)})).result.outcome, ScanOutcome::Vbr);
   EXPECT_EQ(Scan(Concat({FrameWithMarker(half, 21, "Xing"), MakeStream(half, 3)})).result.outcome, ScanOutcome::Vbr);
-  EXPECT_EQ(Scan(Concat({FrameWithMarker(FrameSpec{}, 36, "VBRI"), MakeStream(FrameSpec{}, 3)})).result.outcome,
+  EXPECT_EQ(Scan(Concat({FrameWithMarker(FrameShape{}, 36, "VBRI"), MakeStream(FrameShape{}, 3)})).result.outcome,
             ScanOutcome::Vbr);
   EXPECT_EQ(Scan(Concat({MakeJunk(700), FrameWithMarker(half, 36, "VBRI"), MakeStream(half, 3)})).result.outcome,
             ScanOutcome::Vbr);
   // "Xing" in the audio or in junk before the stream is no VBR header.
-  Bytes later = Concat({MakeStream(FrameSpec{}, 2), FrameWithMarker(FrameSpec{}, 36, "Xing")});
+  Bytes later = Concat({MakeStream(FrameShape{}, 2), FrameWithMarker(FrameShape{}, 36, "Xing")});
   ExpectAccepted(Scan(later), 128, 9, 0);
   Bytes junk = MakeJunk(300);
   std::memcpy(junk.data() + 20, "Xing", 4);
-  ExpectAccepted(Scan(Concat({junk, MakeStream(FrameSpec{}, 3)})), 128, 9, 300);
-  ExpectAccepted(Scan(Concat({FrameWithMarker(FrameSpec{}, 37, "Xing"), MakeStream(FrameSpec{}, 3)})), 128, 9, 0);
+  ExpectAccepted(Scan(Concat({junk, MakeStream(FrameShape{}, 3)})), 128, 9, 300);
+  ExpectAccepted(Scan(Concat({FrameWithMarker(FrameShape{}, 37, "Xing"), MakeStream(FrameShape{}, 3)})), 128, 9, 0);
 }
 
 TEST(SourceScan, TrailingId3v1Tag) {
   // One frame and a tag: the audio ends where the tag begins.
   Bytes tag = snip::test::MakeId3v1Tag("Song");
-  ExpectAccepted(Scan(Concat({MakeFrame(FrameSpec{}), tag})), 128, 9, 0);
-  ExpectAccepted(Scan(Concat({MakeJunk(10), MakeStream(FrameSpec{}, 5), tag})), 128, 9, 10);
+  ExpectAccepted(Scan(Concat({MakeFrame(FrameShape{}), tag})), 128, 9, 0);
+  ExpectAccepted(Scan(Concat({MakeJunk(10), MakeStream(FrameShape{}, 5), tag})), 128, 9, 10);
 }
 
 TEST(SourceScan, ReadFailureIsUnusable) {
   snip::SetFileFaultHook([](snip::FileOp op, const std::string&, int64_t, size_t n) {
     return op == snip::FileOp::Read ? -1 : static_cast<int64_t>(n);
   });
-  Scanned s = Scan(MakeStream(FrameSpec{}, 5));
+  Scanned s = Scan(MakeStream(FrameShape{}, 5));
   snip::SetFileFaultHook(nullptr);
   EXPECT_EQ(s.result.outcome, ScanOutcome::Unusable);
 }
@@ -348,7 +348,7 @@ TEST(SourceScan, StoredValuesReplaceOlderOnes) {
   PropertyEntry* list = CreatePropertyList(nullptr, nullptr, 0, nullptr);
   ASSERT_NE(list, nullptr);
   ASSERT_EQ(AddProperty(list, nullptr, nullptr, kPropSplitWindow, "Split Window"), 1);
-  Scanned first = Scan(Concat({MakeJunk(77), MakeStream(FrameSpec{}, 3)}));
+  Scanned first = Scan(Concat({MakeJunk(77), MakeStream(FrameShape{}, 3)}));
   ASSERT_EQ(snip::StoreScanResult(list, first.result), 1);
   EXPECT_EQ(Ids(list), (std::vector<int32_t>{0, 4, 2, 1, 3}));
   EXPECT_STREQ(list->next->next->name, "Bit Rate Binary");
@@ -366,12 +366,12 @@ TEST(SourceScan, StoredValuesReplaceOlderOnes) {
   for (PropertyEntry* e = list; e; e = e->next)
     if (e->release) e->release = CountingRelease;
   freedIds.clear();
-  FrameSpec spec;
-  spec.versionBits = 0;
-  spec.sampleRateIndex = 2;
-  spec.bitrateIndex = 1;
-  Bytes info = FrameWithMarker(spec, 21, "Info");
-  Scanned second = Scan(Concat({info, MakeStream(spec, 3)}));
+  FrameShape shape;
+  shape.versionBits = 0;
+  shape.sampleRateIndex = 2;
+  shape.bitrateIndex = 1;
+  Bytes info = FrameWithMarker(shape, 21, "Info");
+  Scanned second = Scan(Concat({info, MakeStream(shape, 3)}));
   ASSERT_EQ(snip::StoreScanResult(list, second.result), 1);
   EXPECT_EQ(freedIds, (std::vector<int32_t>{2, 1, 3}));
   EXPECT_EQ(Ids(list), (std::vector<int32_t>{0, 4, 2, 1, 3}));
@@ -396,11 +396,11 @@ TEST(Id3v1Tag, PresentAbsentAndShortFiles) {
     std::memset(buffer, 0x55, sizeof buffer);
     return snip::ReadId3v1Tag(file, buffer);
   };
-  EXPECT_EQ(read(Concat({MakeStream(FrameSpec{}, 3), tag})), 1);
+  EXPECT_EQ(read(Concat({MakeStream(FrameShape{}, 3), tag})), 1);
   EXPECT_EQ(Bytes(buffer, buffer + 128), tag);
   EXPECT_EQ(read(tag), 1) << "a file that is only a tag";
   EXPECT_EQ(Bytes(buffer, buffer + 128), tag);
-  EXPECT_EQ(read(MakeStream(FrameSpec{}, 3)), 1);
+  EXPECT_EQ(read(MakeStream(FrameShape{}, 3)), 1);
   EXPECT_EQ(buffer[0], 0) << "no tag";
   Bytes tagged = Concat({MakeJunk(10), tag});
   tagged.pop_back();
@@ -477,23 +477,23 @@ TEST(LocateFirstFrame, FindsTheFirstFrameAndTellsInfoFrames) {
   int length = 0;
   bool info = true;
   Bytes tag = snip::test::MakeId3v2Tag(Utf16Text("Title"), 300);
-  Bytes plain = Concat({tag, MakeStream(FrameSpec{}, 3)});
+  Bytes plain = Concat({tag, MakeStream(FrameShape{}, 3)});
   ASSERT_TRUE(locate(plain, 0, &offset, &length, &info));
   EXPECT_EQ(offset, static_cast<int64_t>(tag.size()));
   EXPECT_EQ(length, 417);
   EXPECT_FALSE(info);
 
-  FrameSpec spec;
-  spec.versionBits = 2;
-  spec.bitrateIndex = 8;
+  FrameShape shape;
+  shape.versionBits = 2;
+  shape.bitrateIndex = 8;
   for (const char* marker : {"Info", "Xing"}) {
-    Bytes withInfo = Concat({MakeJunk(40), tag, FrameWithMarker(spec, 21, marker), MakeStream(spec, 2)});
+    Bytes withInfo = Concat({MakeJunk(40), tag, FrameWithMarker(shape, 21, marker), MakeStream(shape, 2)});
     ASSERT_TRUE(locate(withInfo, 40, &offset, &length, &info)) << marker;
     EXPECT_EQ(offset, static_cast<int64_t>(40 + tag.size()));
     EXPECT_EQ(length, 208);
     EXPECT_TRUE(info) << marker;
   }
-  Bytes vbri = Concat({FrameWithMarker(spec, 36, "VBRI"), MakeStream(spec, 2)});
+  Bytes vbri = Concat({FrameWithMarker(shape, 36, "VBRI"), MakeStream(shape, 2)});
   ASSERT_TRUE(locate(vbri, 0, &offset, &length, &info));
   EXPECT_TRUE(info);
   EXPECT_FALSE(locate(MakeJunk(3000), 0, &offset, &length, &info));

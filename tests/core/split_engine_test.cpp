@@ -23,7 +23,7 @@ using snip::SplitOutcome;
 using snip::SplitRefusal;
 using snip::test::Append;
 using snip::test::FileExists;
-using snip::test::FrameSpec;
+using snip::test::FrameShape;
 using snip::test::MakeFrame;
 using snip::test::MakeId3v1Tag;
 using snip::test::MakeId3v2Tag;
@@ -47,7 +47,7 @@ struct Source {
 // (417 or 418 bytes), so that frame boundaries do not fall on a grid.
 class SourceBuilder {
  public:
-  explicit SourceBuilder(FrameSpec spec = FrameSpec()) : spec_(spec) {}
+  explicit SourceBuilder(FrameShape shape = FrameShape()) : spec_(shape) {}
 
   SourceBuilder& Prefix(const Bytes& bytes) {
     Append(src_.bytes, bytes);
@@ -57,15 +57,15 @@ class SourceBuilder {
   SourceBuilder& Frames(int count) {
     const int64_t slot = 144000LL * 128;
     for (int i = 0; i < count; ++i) {
-      FrameSpec spec = spec_;
+      FrameShape shape = spec_;
       if (padded_) {
         remainder_ += slot % 44100;
-        spec.padding = remainder_ >= 44100;
-        if (spec.padding) remainder_ -= 44100;
+        shape.padding = remainder_ >= 44100;
+        if (shape.padding) remainder_ -= 44100;
       }
       src_.frames.push_back(static_cast<int64_t>(src_.bytes.size()));
-      Bytes& cached = cache_[spec.padding ? 1 : 0][seed_ % 61];
-      if (cached.empty()) cached = MakeFrame(spec, seed_);
+      Bytes& cached = cache_[shape.padding ? 1 : 0][seed_ % 61];
+      if (cached.empty()) cached = MakeFrame(shape, seed_);
       size_t at = src_.bytes.size();
       Append(src_.bytes, cached);
       // Every frame differs: its number in the first data bytes (no 0xFF).
@@ -94,7 +94,7 @@ class SourceBuilder {
   }
 
  private:
-  FrameSpec spec_;
+  FrameShape spec_;
   Source src_;
   bool padded_ = true;
   Bytes cache_[2][61];
@@ -351,7 +351,7 @@ TEST_F(SplitEngine, OtherBitrateHeaderIsNotACut) {
     SourceBuilder b;
     Source a = b.Unpadded().Frames(30).WithoutTag();
     s = a;
-    FrameSpec other;
+    FrameShape other;
     other.bitrateIndex = 11;  // 192 kbit/s
     for (int i = 0; i < 3; ++i) Append(s.bytes, MakeFrame(other, 90 + i));
     size_t resume = s.bytes.size();

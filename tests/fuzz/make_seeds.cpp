@@ -16,7 +16,7 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 using snip::test::Append;
-using snip::test::FrameSpec;
+using snip::test::FrameShape;
 using snip::test::MakeStream;
 
 std::string outDir;
@@ -28,8 +28,8 @@ void Seed(const std::string& target, const std::string& name, const Bytes& bytes
 
 Bytes FromText(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
-FrameSpec Spec(int version, int bitrateIndex, int rateIndex = 0, bool mono = false) {
-  FrameSpec s;
+FrameShape Shape(int version, int bitrateIndex, int rateIndex = 0, bool mono = false) {
+  FrameShape s;
   s.versionBits = version;
   s.bitrateIndex = bitrateIndex;
   s.sampleRateIndex = rateIndex;
@@ -38,9 +38,9 @@ FrameSpec Spec(int version, int bitrateIndex, int rateIndex = 0, bool mono = fal
 }
 
 // A first frame that states the stream's length, as encoders write it.
-Bytes LengthFrame(const FrameSpec& spec, const char* marker) {
-  Bytes frame = snip::test::MakeFrame(spec, 99);
-  size_t sideInfo = spec.versionBits == 3 ? (spec.mono ? 17 : 32) : (spec.mono ? 9 : 17);
+Bytes LengthFrame(const FrameShape& shape, const char* marker) {
+  Bytes frame = snip::test::MakeFrame(shape, 99);
+  size_t sideInfo = shape.versionBits == 3 ? (shape.mono ? 17 : 32) : (shape.mono ? 9 : 17);
   std::memcpy(frame.data() + 4 + sideInfo, marker, 4);
   return frame;
 }
@@ -48,10 +48,10 @@ Bytes LengthFrame(const FrameSpec& spec, const char* marker) {
 // The streams every MPEG target starts from.
 std::vector<std::pair<std::string, Bytes>> Streams(const std::string& corpus) {
   std::vector<std::pair<std::string, Bytes>> out;
-  FrameSpec m1 = Spec(3, 9);
+  FrameShape m1 = Shape(3, 9);
   out.push_back({"mpeg1-128", MakeStream(m1, 24)});
-  out.push_back({"mpeg2-64", MakeStream(Spec(2, 8), 24)});
-  out.push_back({"mpeg25-8-mono", MakeStream(Spec(0, 1, 2, true), 12)});
+  out.push_back({"mpeg2-64", MakeStream(Shape(2, 8), 24)});
+  out.push_back({"mpeg25-8-mono", MakeStream(Shape(0, 1, 2, true), 12)});
 
   Bytes tagged = MakeStream(m1, 16);
   Append(tagged, snip::test::MakeId3v1Tag("Seed"));
@@ -71,15 +71,15 @@ std::vector<std::pair<std::string, Bytes>> Streams(const std::string& corpus) {
   Append(xing, MakeStream(m1, 8));
   out.push_back({"xing-frame", xing});
 
-  Bytes layer2 = MakeStream(Spec(3, 9), 2);
+  Bytes layer2 = MakeStream(Shape(3, 9), 2);
   layer2[1] = static_cast<uint8_t>((layer2[1] & ~0x06) | (2 << 1));
   Append(layer2, MakeStream(m1, 6));
   out.push_back({"layer2-first", layer2});
 
   // Free format and a stream whose bitrate changes.
-  out.push_back({"free-format", MakeStream(Spec(3, 0), 6)});
+  out.push_back({"free-format", MakeStream(Shape(3, 0), 6)});
   Bytes mixed = MakeStream(m1, 8);
-  Append(mixed, MakeStream(Spec(3, 11), 8));
+  Append(mixed, MakeStream(Shape(3, 11), 8));
   out.push_back({"mixed-bitrate", mixed});
 
   if (!corpus.empty()) {

@@ -19,7 +19,7 @@ const int kRates[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}
 
 }  // namespace
 
-std::array<uint8_t, 4> MakeHeader(const FrameSpec& s) {
+std::array<uint8_t, 4> MakeHeader(const FrameShape& s) {
   std::array<uint8_t, 4> h{};
   h[0] = 0xFF;
   h[1] = static_cast<uint8_t>(0xE0 | (s.versionBits << 3) | (s.layerBits << 1) | 1);  // no CRC
@@ -28,7 +28,7 @@ std::array<uint8_t, 4> MakeHeader(const FrameSpec& s) {
   return h;
 }
 
-int FrameLength(const FrameSpec& s) {
+int FrameLength(const FrameShape& s) {
   if (s.bitrateIndex == 0) return 417;
   int kbps = kBitrates[s.versionBits == 3 ? 0 : 1][s.bitrateIndex];
   int rate = kRates[s.versionBits][s.sampleRateIndex];
@@ -36,20 +36,20 @@ int FrameLength(const FrameSpec& s) {
   return factor * kbps / rate + (s.padding ? 1 : 0);
 }
 
-std::vector<uint8_t> MakeFrame(const FrameSpec& spec, uint32_t seed) {
-  std::vector<uint8_t> frame(static_cast<size_t>(FrameLength(spec)));
-  auto h = MakeHeader(spec);
+std::vector<uint8_t> MakeFrame(const FrameShape& shape, uint32_t seed) {
+  std::vector<uint8_t> frame(static_cast<size_t>(FrameLength(shape)));
+  auto h = MakeHeader(shape);
   std::memcpy(frame.data(), h.data(), 4);
   std::mt19937 rng(seed * 2654435761u + 7);
   for (size_t i = 4; i < frame.size(); ++i) frame[i] = static_cast<uint8_t>(rng() % 0x7F);
   return frame;
 }
 
-std::vector<uint8_t> MakeStream(const FrameSpec& spec, int frames, std::vector<int64_t>* offsets) {
+std::vector<uint8_t> MakeStream(const FrameShape& shape, int frames, std::vector<int64_t>* offsets) {
   std::vector<uint8_t> out;
   for (int i = 0; i < frames; ++i) {
     if (offsets) offsets->push_back(static_cast<int64_t>(out.size()));
-    Append(out, MakeFrame(spec, static_cast<uint32_t>(i)));
+    Append(out, MakeFrame(shape, static_cast<uint32_t>(i)));
   }
   return out;
 }
@@ -78,7 +78,9 @@ std::vector<uint8_t> MakeId3v2Tag(const std::vector<uint8_t>& body, size_t bodyS
   return tag;
 }
 
-void Append(std::vector<uint8_t>& to, const std::vector<uint8_t>& bytes) { to.insert(to.end(), bytes.begin(), bytes.end()); }
+void Append(std::vector<uint8_t>& to, const std::vector<uint8_t>& bytes) {
+  to.insert(to.end(), bytes.begin(), bytes.end());
+}
 
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

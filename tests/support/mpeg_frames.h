@@ -9,7 +9,7 @@
 
 namespace snip::test {
 
-struct FrameSpec {
+struct FrameShape {
   int versionBits = 3;  // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
   int layerBits = 1;    // 1 Layer III, 2 Layer II, 3 Layer I
   int bitrateIndex = 9;
@@ -18,15 +18,15 @@ struct FrameSpec {
   bool mono = false;
 };
 
-std::array<uint8_t, 4> MakeHeader(const FrameSpec& spec);
+std::array<uint8_t, 4> MakeHeader(const FrameShape& shape);
 // Layer III length of the frame (bitrate, sampling rate, padding); for
 // bitrate index 0 a fixed 417 bytes.
-int FrameLength(const FrameSpec& spec);
+int FrameLength(const FrameShape& shape);
 // One frame: the header and a payload that holds no byte 0xFF, so that no
 // false header appears inside it. seed varies the payload.
-std::vector<uint8_t> MakeFrame(const FrameSpec& spec, uint32_t seed = 0);
+std::vector<uint8_t> MakeFrame(const FrameShape& shape, uint32_t seed = 0);
 // frames consecutive frames; their offsets are appended to offsets if given.
-std::vector<uint8_t> MakeStream(const FrameSpec& spec, int frames, std::vector<int64_t>* offsets = nullptr);
+std::vector<uint8_t> MakeStream(const FrameShape& shape, int frames, std::vector<int64_t>* offsets = nullptr);
 // Bytes that never pass the header test (no 0xFF), for junk and gaps.
 std::vector<uint8_t> MakeJunk(size_t n, uint32_t seed = 1);
 // A 128-byte ID3v1 tag with the given title.

@@ -562,10 +562,10 @@ TEST_F(QuitWhileRunning, ClosingTheWindowDuringASplitEndsTheProgramCleanly) {
   TempDir sourceDir, outDir;
   // Five minutes at 32 kbit/s, cut every hundredth: thousands of one-frame
   // tracks, so the run is still going when the window closes.
-  snip::test::FrameSpec spec;
-  spec.bitrateIndex = 1;
-  spec.sampleRateIndex = 2;  // 32 kHz: 144-byte frames
-  Bytes source = snip::test::MakeStream(spec, 300 * 1000 / 36);
+  snip::test::FrameShape shape;
+  shape.bitrateIndex = 1;
+  shape.sampleRateIndex = 2;  // 32 kHz: 144-byte frames
+  Bytes source = snip::test::MakeStream(shape, 300 * 1000 / 36);
   snip::test::Append(source, snip::test::MakeId3v1Tag("Long"));
   std::string sourcePath = sourceDir.File("long.mp3");
   snip::test::WriteBytes(sourcePath, source);

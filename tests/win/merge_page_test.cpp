@@ -50,9 +50,9 @@ bool EndsWith(const std::string& text, const std::string& tail) {
 }
 
 Bytes Audio(int bitrateIndex, int frames) {
-  snip::test::FrameSpec spec;
-  spec.bitrateIndex = bitrateIndex;
-  return snip::test::MakeStream(spec, frames);
+  snip::test::FrameShape shape;
+  shape.bitrateIndex = bitrateIndex;
+  return snip::test::MakeStream(shape, frames);
 }
 
 Bytes Tagged(Bytes audio, const std::string& title) {

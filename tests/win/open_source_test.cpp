@@ -18,7 +18,7 @@
 namespace {
 
 using namespace snip::gui;
-using snip::test::FrameSpec;
+using snip::test::FrameShape;
 using Bytes = std::vector<uint8_t>;
 
 const char kVbr[] =
@@ -61,16 +61,16 @@ TEST_F(OpenSourceTest, AcceptedSourceIsShownAndStored) {
   MessageBoxWatcher watcher;
   HWND page = app_.Split();
   EXPECT_EQ(Text(page, IDC_SPLIT_BITRATE), "Bit Rate: No File Chosen");
-  FrameSpec spec;
-  spec.bitrateIndex = 5;  // 64 kbit/s
-  std::string path = Write("plain.mp3", Concat({snip::test::MakeJunk(123), snip::test::MakeStream(spec, 8)}));
+  FrameShape shape;
+  shape.bitrateIndex = 5;  // 64 kbit/s
+  std::string path = Write("plain.mp3", Concat({snip::test::MakeJunk(123), snip::test::MakeStream(shape, 8)}));
   EXPECT_EQ(OpenSource(page, path.c_str()), 1);
   EXPECT_EQ(Text(page, IDC_SPLIT_SOURCE), path);
   EXPECT_EQ(Text(page, IDC_SPLIT_BITRATE), "Bit Rate: 64 kbps");
   EXPECT_EQ(StoredValues(app_.List()), (Values{64, 5, 123}));
 
   // A second source replaces all three values.
-  FrameSpec low;
+  FrameShape low;
   low.versionBits = 0;
   low.bitrateIndex = 9;  // MPEG-2.5: 80 kbit/s
   std::string second = Write("second.mp3", snip::test::MakeStream(low, 8));
@@ -86,13 +86,13 @@ TEST_F(OpenSourceTest, AcceptedSourceIsShownAndStored) {
 
 TEST_F(OpenSourceTest, RefusalsShowTheirBoxAndChangeNothing) {
   HWND page = app_.Split();
-  std::string good = Write("good.mp3", snip::test::MakeStream(FrameSpec{}, 5));
+  std::string good = Write("good.mp3", snip::test::MakeStream(FrameShape{}, 5));
   ASSERT_EQ(OpenSource(page, good.c_str()), 1);
   const Values before = StoredValues(app_.List());
 
-  Bytes xing = snip::test::MakeFrame(FrameSpec{}, 3);
+  Bytes xing = snip::test::MakeFrame(FrameShape{}, 3);
   std::memcpy(xing.data() + 36, "Xing", 4);
-  FrameSpec layer2;  // Layer II, 32 kbit/s: 104 bytes, as long as Layer III's
+  FrameShape layer2;  // Layer II, 32 kbit/s: 104 bytes, as long as Layer III's
   layer2.layerBits = 2;
   layer2.bitrateIndex = 1;
   struct Case {
@@ -102,7 +102,7 @@ TEST_F(OpenSourceTest, RefusalsShowTheirBoxAndChangeNothing) {
     int icon;
   };
   std::vector<Case> cases = {
-      {"vbr.mp3", Concat({xing, snip::test::MakeStream(FrameSpec{}, 3)}), kVbr, MB_ICONWARNING},
+      {"vbr.mp3", Concat({xing, snip::test::MakeStream(FrameShape{}, 3)}), kVbr, MB_ICONWARNING},
       {"layer2.mp2", snip::test::MakeStream(layer2, 4), kNotLayer3, MB_ICONWARNING},
       {"junk.mp3", snip::test::MakeJunk(5000), kUnusable, MB_ICONINFORMATION},
       {"empty.mp3", {}, kUnusable, MB_ICONINFORMATION},
@@ -146,7 +146,7 @@ TEST_F(OpenSourceTest, NonAsciiFileName) {
   std::string path = dir_.File(
       "\xC3\x9C"
       "berfahrt \xE2\x80\x93 \xE6\x9D\xB1\xE4\xBA\xAC.mp3");
-  Bytes bytes = snip::test::MakeStream(FrameSpec{}, 4);
+  Bytes bytes = snip::test::MakeStream(FrameShape{}, 4);
   HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   DWORD written = 0;

@@ -38,10 +38,10 @@ const char kCueWriteError[] = "There has been a file error while trying to expor
 
 // A 128 kbit/s MPEG-1 Layer III file of the given number of frames.
 std::string WriteSource(const TempDir& dir, const std::string& name, int frames = 100) {
-  test::FrameSpec spec;
-  spec.bitrateIndex = 9;
+  test::FrameShape shape;
+  shape.bitrateIndex = 9;
   std::string path = dir.File(name);
-  test::WriteBytes(path, test::MakeStream(spec, frames));
+  test::WriteBytes(path, test::MakeStream(shape, frames));
   return path;
 }
 
