@@ -67,8 +67,8 @@ File& File::operator=(File&& other) noexcept {
 File File::OpenRead(const std::string& path) {
   File file;
   if (Allowed(FileOp::OpenRead, path, 0, 0) < 0) return file;
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h =
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h != INVALID_HANDLE_VALUE) {
     file.handle_ = h;
     file.path_ = path;
@@ -79,8 +79,8 @@ File File::OpenRead(const std::string& path) {
 File File::Create(const std::string& path) {
   File file;
   if (Allowed(FileOp::Create, path, 0, 0) < 0) return file;
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h =
+      CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h != INVALID_HANDLE_VALUE) {
     file.handle_ = h;
     file.path_ = path;
@@ -261,5 +261,23 @@ int64_t File::ReadFull(void* buffer, size_t n) {
   }
   return static_cast<int64_t>(total);
 }
+
+#ifdef _WIN32
+std::string ProgramTextFromUtf8(std::string_view utf8) {
+  if (utf8.empty() || utf8.size() > 0x7fffffff / 2) return {};
+  int size = static_cast<int>(utf8.size());
+  int wide = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+  if (wide <= 0) return {};
+  std::wstring text(static_cast<size_t>(wide), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, text.data(), wide);
+  int narrow = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), wide, nullptr, 0, "_", nullptr);
+  if (narrow <= 0) return {};
+  std::string out(static_cast<size_t>(narrow), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), wide, out.data(), narrow, "_", nullptr);
+  return out;
+}
+#else
+std::string ProgramTextFromUtf8(std::string_view utf8) { return std::string(utf8); }
+#endif
 
 }  // namespace snip

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace snip {
 
@@ -56,13 +57,17 @@ class File {
 // same text).
 bool SameFile(const std::string& a, const std::string& b);
 
+// UTF-8 text in the form the program hands to file names and windows: as it
+// is natively; on Windows in the ANSI code page, where a character that the
+// code page lacks becomes "_" (never a look-alike such as "/" for a slash).
+std::string ProgramTextFromUtf8(std::string_view utf8);
+
 // Fault injection for tests. The hook sees every open, read and write before
 // it happens and answers -1 to make it fail, or the number of bytes to let
 // through (at most n; fewer makes a short write or read). Opens ignore all
 // answers but -1. An empty hook (the default) lets everything through.
 enum class FileOp { OpenRead, Create, Read, Write };
-using FileFaultHook =
-    std::function<int64_t(FileOp op, const std::string& path, int64_t position, size_t n)>;
+using FileFaultHook = std::function<int64_t(FileOp op, const std::string& path, int64_t position, size_t n)>;
 void SetFileFaultHook(FileFaultHook hook);
 
 }  // namespace snip

@@ -115,13 +115,13 @@ int64_t MostTracks(const SplitJob& job, int64_t sourceSize) {
 std::string TrackOverCueSheet(const SplitJob& job, const std::string& cueSheet, int64_t sourceSize) {
   if (cueSheet.empty() || !EndsWithMp3(cueSheet)) return {};
   std::string folder = job.folder.empty() ? FolderOf(job.sourcePath) : job.folder;
-  std::string pathTemplate = folder + job.nameTemplate;
   int64_t tracks = MostTracks(job, sourceSize);
   for (int64_t n = 0; n < tracks; ++n) {
     const SplitMark* mark = n < static_cast<int64_t>(job.marks.size()) ? &job.marks[static_cast<size_t>(n)] : nullptr;
     char name[kPathChars] = {};
-    if (!BuildTrackFileName(job.sourcePath.c_str(), pathTemplate.c_str(), mark ? mark->artist.c_str() : "",
-                            mark ? mark->title.c_str() : "", static_cast<int>(n), name)) {
+    if (!BuildTrackFileName(job.sourcePath.c_str(), folder.c_str(), job.nameTemplate.c_str(),
+                            mark ? mark->artist.c_str() : "", mark ? mark->title.c_str() : "", static_cast<int>(n),
+                            name)) {
       continue;
     }
     if (SameFile(name, cueSheet)) return name;

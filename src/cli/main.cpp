@@ -35,7 +35,10 @@ int main(int argc, char** argv) {
       ->type_name("DIR");
   splitCommand
       ->add_option("-n,--name", split.nameTemplate,
-                   "Track name template with the fields %file%, %track%, %artist% and %title%")
+                   "Track name template with the fields %file%, %track%, %artist% and %title%. In the fields' "
+                   "text each of \\ / : * ? \" < > | and each control character becomes _, an artist's or "
+                   "title's trailing dots and spaces are dropped, and a device name such as CON or NUL.x gets a "
+                   "leading _")
       ->type_name("TEMPLATE")
       ->capture_default_str();
   splitCommand->add_flag("-e,--equal", split.equalSegments,

@@ -1,5 +1,6 @@
 #include "split/cue_sheet.h"
 
+#include "app/file_io.h"
 #include "split/time_text.h"
 
 #include <cstdint>
@@ -128,6 +129,97 @@ int64_t FramesOf(int32_t offset) {
   return seconds * kFramesPerSecond + (hundredths * kFramesPerSecond + 50) / 100;
 }
 
+void AppendUtf8(std::string* out, uint32_t code) {
+  if (code < 0x80) {
+    *out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    *out += static_cast<char>(0xC0 | (code >> 6));
+    *out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    *out += static_cast<char>(0xE0 | (code >> 12));
+    *out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    *out += static_cast<char>(0xF0 | (code >> 18));
+    *out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    *out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+constexpr uint32_t kReplacement = 0xFFFD;
+
+// UTF-16 in the given byte order; a lone surrogate or an odd last byte
+// becomes U+FFFD.
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
+  auto unit = [&](size_t i) -> uint32_t {
+    uint32_t a = static_cast<unsigned char>(bytes[i]);
+    uint32_t b = static_cast<unsigned char>(bytes[i + 1]);
+    return bigEndian ? (a << 8 | b) : (b << 8 | a);
+  };
+  std::string out;
+  size_t i = 0;
+  for (; i + 1 < bytes.size(); i += 2) {
+    uint32_t code = unit(i);
+    if (code >= 0xD800 && code <= 0xDBFF && i + 3 < bytes.size()) {
+      uint32_t low = unit(i + 2);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        AppendUtf8(&out, 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00));
+        i += 2;
+        continue;
+      }
+    }
+    AppendUtf8(&out, code >= 0xD800 && code <= 0xDFFF ? kReplacement : code);
+  }
+  if (i < bytes.size()) AppendUtf8(&out, kReplacement);
+  return out;
+}
+
+bool IsUtf8(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t more = 0;
+    uint32_t code = 0, least = 0;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      more = 1, code = c & 0x1F, least = 0x80;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      more = 2, code = c & 0x0F, least = 0x800;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      more = 3, code = c & 0x07, least = 0x10000;
+    } else {
+      return false;
+    }
+    if (i + more >= text.size()) return false;
+    for (size_t k = 1; k <= more; ++k) {
+      unsigned char next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = code << 6 | (next & 0x3F);
+    }
+    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    i += more + 1;
+  }
+  return true;
+}
+
+// Windows-1252: Latin-1 but for 0x80 to 0x9F; the five bytes it leaves free
+// keep their Latin-1 meaning, as Windows reads them.
+std::string Windows1252ToUtf8(std::string_view bytes) {
+  static const uint16_t kHigh[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                     0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+  std::string out;
+  for (char c : bytes) {
+    unsigned char u = static_cast<unsigned char>(c);
+    AppendUtf8(&out, u >= 0x80 && u < 0xA0 ? kHigh[u - 0x80] : u);
+  }
+  return out;
+}
+
 std::string LineMessage(const char* format, int line) {
   char text[160];
   std::snprintf(text, sizeof text, format, line);
@@ -165,7 +257,20 @@ std::string Quoted(const std::string& value) {
 
 }  // namespace
 
-bool ParseCueSheet(std::string_view text, CueSheet* sheet, int* errorLine, std::string* message) {
+std::string CueSheetText(std::string_view bytes) {
+  std::string utf8;
+  if (bytes.substr(0, 2) == "\xFF\xFE") {
+    utf8 = Utf16ToUtf8(bytes.substr(2), false);
+  } else if (bytes.substr(0, 2) == "\xFE\xFF") {
+    utf8 = Utf16ToUtf8(bytes.substr(2), true);
+  } else {
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    utf8 = IsUtf8(bytes) ? std::string(bytes) : Windows1252ToUtf8(bytes);
+  }
+  return ProgramTextFromUtf8(utf8);
+}
+
+bool ParseCueSheet(std::string_view bytes, CueSheet* sheet, int* errorLine, std::string* message) {
   int lineNumber = 0;
   std::string failure;  // why the last track was refused
   auto fail = [&](int line, std::string why) {
@@ -175,7 +280,8 @@ bool ParseCueSheet(std::string_view text, CueSheet* sheet, int* errorLine, std::
   };
   if (!sheet) return fail(0, "The CUE sheet could not be read.");
 
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  const std::string decoded = CueSheetText(bytes);
+  std::string_view text = decoded;
 
   CueSheet result;
   std::string sheetPerformer;

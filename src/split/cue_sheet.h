@@ -19,10 +19,15 @@ struct CueSheet {
   std::vector<CueTrack> tracks;
 };
 
-// Parses a sheet. On failure returns false and sets errorLine (from 1) and
-// message (the warning shown to the user, naming the line); errorLine is 0
-// when no line is at fault but the sheet holds no usable track.
-bool ParseCueSheet(std::string_view text, CueSheet* sheet, int* errorLine, std::string* message);
+// A sheet's bytes as text in the program's form (see ProgramTextFromUtf8):
+// UTF-8 with or without a byte-order mark, UTF-16 with one (either byte
+// order), and otherwise, when the bytes are not valid UTF-8, Windows-1252.
+std::string CueSheetText(std::string_view bytes);
+
+// Parses a sheet, given as the file's bytes (read through CueSheetText). On failure returns false and sets errorLine
+// (from 1) and message (the warning shown to the user, naming the line); errorLine is 0 when no line is at fault but
+// the sheet holds no usable track.
+bool ParseCueSheet(std::string_view bytes, CueSheet* sheet, int* errorLine, std::string* message);
 
 // Writes a sheet naming sourceFile with one TRACK per entry.
 std::string FormatCueSheet(const std::string& sourceFile, const std::vector<CueTrack>& tracks);

@@ -217,14 +217,12 @@ const char* SplitOutcomeMessage(SplitOutcome outcome) {
 SplitOutcome RunSplit(const SplitJob& job, const SplitHooks& hooks, SplitSummary* summary) {
   if (job.sourcePath.empty() || job.sourcePath.size() >= kPathChars) return SplitOutcome::FileError;
 
-  std::string outputPath = job.folder;
-  if (outputPath.empty()) {
+  std::string folder = job.folder;
+  if (folder.empty()) {
     size_t cut = job.sourcePath.size();
     while (cut > 0 && !IsSeparator(job.sourcePath[cut - 1])) --cut;
-    outputPath = job.sourcePath.substr(0, cut);
+    folder = job.sourcePath.substr(0, cut);
   }
-  outputPath += job.nameTemplate;
-  if (outputPath.size() >= kPathChars) return SplitOutcome::FileError;
 
   File source = File::OpenRead(job.sourcePath);
   if (!source.IsOpen()) return SplitOutcome::FileError;
@@ -263,9 +261,12 @@ SplitOutcome RunSplit(const SplitJob& job, const SplitHooks& hooks, SplitSummary
     const char* artist = k < job.marks.size() ? job.marks[k].artist.c_str() : "";
     const char* title = k < job.marks.size() ? job.marks[k].title.c_str() : "";
     char name[kPathChars] = {};
-    if (!BuildTrackFileName(job.sourcePath.c_str(), outputPath.c_str(), artist, title, static_cast<int>(k), name)) {
+    if (!BuildTrackFileName(job.sourcePath.c_str(), folder.c_str(), job.nameTemplate.c_str(), artist, title,
+                            static_cast<int>(k), name)) {
       return SplitOutcome::FileError;
     }
+    // A track is made directly in the folder or not at all.
+    if (!LiesDirectlyIn(name, folder)) return SplitOutcome::FileError;
     // Never write a track over the source it is cut from.
     if (SameFile(name, job.sourcePath)) return SplitOutcome::FileError;
     File track = File::Create(name);

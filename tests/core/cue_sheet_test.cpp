@@ -261,6 +261,51 @@ TEST(CueSheetRead, SheetsWithoutUsableTracks) {
   EXPECT_FALSE(ParseCueSheet("TRACK 01 AUDIO\nINDEX 01 00:00:00\n", nullptr, nullptr, nullptr));
 }
 
+// A sheet's text in UTF-16 with a byte-order mark, in either byte order.
+std::string Utf16(const std::u16string& text, bool bigEndian) {
+  std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char16_t unit : text) {
+    char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+    out += bigEndian ? high : low;
+    out += bigEndian ? low : high;
+  }
+  return out;
+}
+
+TEST(CueSheetRead, SheetsInEachEncodingGiveTheSameNames) {
+  // The names as the program hands them to files: UTF-8 natively, the ANSI
+  // code page on Windows (Windows-1252 in the test prefix).
+#ifdef _WIN32
+  const std::string cafe = "Caf\xE9", euro = "\x80 \x92";
+#else
+  const std::string cafe = "Caf\xC3\xA9", euro = "\xE2\x82\xAC \xE2\x80\x99";
+#endif
+  const std::vector<CueTrack> expected = {T(0, cafe, "Intro"), T(H(1, 0, 0), cafe, euro)};
+  const std::string utf8 =
+      "PERFORMER \"Caf\xC3\xA9\"\r\nTRACK 01 AUDIO\r\nTITLE Intro\r\nINDEX 01 00:00:00\r\n"
+      "TRACK 02 AUDIO\r\nTITLE \"\xE2\x82\xAC \xE2\x80\x99\"\r\nINDEX 01 01:00:00\r\n";
+  const std::u16string utf16 =
+      u"PERFORMER \"Caf\u00E9\"\r\nTRACK 01 AUDIO\r\nTITLE Intro\r\nINDEX 01 00:00:00\r\n"
+      u"TRACK 02 AUDIO\r\nTITLE \"\u20AC \u2019\"\r\nINDEX 01 01:00:00\r\n";
+  const std::string ansi =
+      "PERFORMER \"Caf\xE9\"\r\nTRACK 01 AUDIO\r\nTITLE Intro\r\nINDEX 01 00:00:00\r\n"
+      "TRACK 02 AUDIO\r\nTITLE \"\x80 \x92\"\r\nINDEX 01 01:00:00\r\n";
+  for (const std::string& text : {utf8, "\xEF\xBB\xBF" + utf8, Utf16(utf16, false), Utf16(utf16, true), ansi}) {
+    ExpectTracks(Parsed(text), expected);
+  }
+#ifndef _WIN32
+  // Characters past the first 65536 come through UTF-16's pairs; a lone
+  // half of a pair is a replacement character.
+  ExpectTracks(Parsed(Utf16(u"TRACK 01 AUDIO\nTITLE \U0001F600\xD800x\nINDEX 01 00:00:00\n", false)),
+               {T(0, "", "\xF0\x9F\x98\x80\xEF\xBF\xBDx")});
+  // One byte that is not UTF-8 makes the whole sheet Windows-1252.
+  ExpectTracks(Parsed("TRACK 01 AUDIO\nTITLE \"\xC3\xA9\"\nPERFORMER \"\xE9\"\nINDEX 01 00:00:00\n"),
+               {T(0, "\xC3\xA9", "\xC3\x83\xC2\xA9")});
+#endif
+  // A line that cannot be read is named alike in UTF-16.
+  EXPECT_EQ(Refused(Utf16(u"TRACK 01 AUDIO\r\nINDEX 01 00:00:00\r\nBOGUS\r\n", true)).message, NotValid(3));
+}
+
 TEST(CueSheetWrite, WritesTheSourceTracksNamesAndTimesWithCrLf) {
   std::string text = FormatCueSheet("Night Set.mp3", {T(0, "", ""), T(H(4, 10, 49), "Band", "Song"),
                                                       T(H(120, 0, 0), "", "Only Title"), T(H(1, 0, 3), "Solo", "")});

@@ -130,23 +130,27 @@ void TextSeeds() {
   struct Name {
     int n;
     const char* source;
-    const char* pathTemplate;
+    const char* folder;
+    const char* nameTemplate;
     const char* artist;
     const char* title;
   } names[] = {
-      {2, "/music/Night Set.live.mp3", "/out/%file% %track% %artist% - %title%", "Band", "Song"},
-      {0, "C:\\Rips\\a.mp3", "D:\\Out\\%file% - %track%", "", ""},
-      {99, "noext", "%track%%track%", "%title%", "x"},
-      {0, "/a/b", "/very/long/folder/name/that/goes/on/%artist%%artist%", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa",
-       "t"},
+      {2, "/music/Night Set.live.mp3", "/out/", "%file% %track% %artist% - %title%", "Band", "Song"},
+      {0, "C:\\Rips\\a.mp3", "D:\\Out\\", "%file% - %track%", "", ""},
+      {99, "noext", "", "%track%%track%", "%title%", "x"},
+      {0, "/a/b", "/very/long/folder/name/that/goes/on/", "%artist%%artist%",
+       "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", "t"},
       // A title that completes a field the template left open.
-      {29733, "", "/out/%track%title%", "", "%"},
+      {29733, "", "/out/", "%track%title%", "", "%"},
+      // Titles that try to leave the folder or name a device.
+      {1, "/a/b.mp3", "/out/%track%/", "%track% %title%", "AC/DC", "x\\..\\../../victim"},
+      {0, "/a/b.mp3", "/out/", "%title%", "", "Nul.Points"},
   };
   i = 0;
   for (const Name& n : names) {
     Bytes b;
     U16(b, n.n);
-    for (const char* part : {n.source, n.pathTemplate, n.artist, n.title}) {
+    for (const char* part : {n.source, n.folder, n.nameTemplate, n.artist, n.title}) {
       Append(b, FromText(part));
       b.push_back(0);
     }
