@@ -362,6 +362,45 @@ TEST_F(CliTest, SplitTakesTimesArtistsAndTitlesFromACueSheet) {
   ExpectSameTracks(listed, EngineSplit(source, marks, engine_.Path(), "%track% %artist% - %title%"));
 }
 
+TEST_F(CliTest, CueSheetNamesStayInTheFolderAndNeverBreakTheSplit) {
+  // The destination lies two folders down, beside a file the titles aim at;
+  // the folder's own path holds a field and a step back, which stay as they are.
+  TempDir root;
+  std::filesystem::create_directories(root.File("a/%track%"));
+  std::filesystem::create_directories(root.File("a/b"));
+  WriteBytes(root.File("victim.mp3"), Bytes{'k', 'e', 'e', 'p'});
+  std::string source = in_.File("set.mp3");
+  WriteBytes(source, MakeSource(FrameShape{}, FramesFor(10), true));
+  std::u16string text =
+      u"PERFORMER \"AC/DC\"\r\n"
+      u"TRACK 01 AUDIO\r\n  TITLE \"x\\..\\..\\..\\victim\"\r\n  INDEX 01 00:00:00\r\n"
+      u"TRACK 02 AUDIO\r\n  TITLE \"../../victim\"\r\n  INDEX 01 00:01:00\r\n"
+      u"TRACK 03 AUDIO\r\n  TITLE \"C:\\victim\"\r\n  INDEX 01 00:02:00\r\n"
+      u"TRACK 04 AUDIO\r\n  TITLE \"Nul.Points\"\r\n  INDEX 01 00:03:00\r\n"
+      u"TRACK 05 AUDIO\r\n  TITLE \"What's the Frequency, Kenneth?\"\r\n  INDEX 01 00:04:00\r\n"
+      u"TRACK 06 AUDIO\r\n  TITLE \"Caf\u00E9...\"\r\n  PERFORMER \"<*|:>\"\r\n  INDEX 01 00:05:00\r\n";
+  std::string sheet = in_.File("set.cue");
+  std::string bytes = Utf16WithBom(text);
+  WriteBytes(sheet, Bytes(bytes.begin(), bytes.end()));
+  std::string folder = root.File("a/%track%/../b");
+#ifdef _WIN32
+  for (char& c : folder) {
+    if (c == '/') c = '\\';
+  }
+#endif
+  ProcessResult result =
+      RunCli({"split", source, "--cue", sheet, "--name", "%title% %track% - %artist%", "--folder", folder});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err, Line(kSplitDone));
+  EXPECT_EQ(ListedTracks(result.out).size(), 6u);
+  EXPECT_EQ(FilesUnder(root.Path()),
+            (std::vector<std::string>{
+                "a/b/.._.._victim 02 - AC_DC.mp3", "a/b/C__victim 03 - AC_DC.mp3", "a/b/Caf\xC3\xA9 06 - _____.mp3",
+                "a/b/What's the Frequency, Kenneth_ 05 - AC_DC.mp3", "a/b/_Nul.Points 04 - AC_DC.mp3",
+                "a/b/x_.._.._.._victim 01 - AC_DC.mp3", "victim.mp3"}));
+  EXPECT_TRUE(ReadBytes(root.File("victim.mp3")) == (Bytes{'k', 'e', 'e', 'p'}));
+}
+
 TEST_F(CliTest, SplitOfEncoderOutputMatchesTheEngine) {
   std::string corpus = CorpusDir();
   if (corpus.empty()) GTEST_SKIP() << "no corpus";

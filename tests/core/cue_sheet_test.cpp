@@ -5,12 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "support/mpeg_frames.h"
+
 namespace {
 
 using snip::CueSheet;
 using snip::CueTrack;
 using snip::FormatCueSheet;
 using snip::ParseCueSheet;
+using snip::test::Utf16WithBom;
 
 CueTrack T(int32_t offset, std::string performer, std::string title) {
   CueTrack t;
@@ -261,17 +264,6 @@ TEST(CueSheetRead, SheetsWithoutUsableTracks) {
   EXPECT_FALSE(ParseCueSheet("TRACK 01 AUDIO\nINDEX 01 00:00:00\n", nullptr, nullptr, nullptr));
 }
 
-// A sheet's text in UTF-16 with a byte-order mark, in either byte order.
-std::string Utf16(const std::u16string& text, bool bigEndian) {
-  std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-  for (char16_t unit : text) {
-    char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
-    out += bigEndian ? high : low;
-    out += bigEndian ? low : high;
-  }
-  return out;
-}
-
 TEST(CueSheetRead, SheetsInEachEncodingGiveTheSameNames) {
   // The names as the program hands them to files: UTF-8 natively, the ANSI
   // code page on Windows (Windows-1252 in the test prefix).
@@ -290,20 +282,21 @@ TEST(CueSheetRead, SheetsInEachEncodingGiveTheSameNames) {
   const std::string ansi =
       "PERFORMER \"Caf\xE9\"\r\nTRACK 01 AUDIO\r\nTITLE Intro\r\nINDEX 01 00:00:00\r\n"
       "TRACK 02 AUDIO\r\nTITLE \"\x80 \x92\"\r\nINDEX 01 01:00:00\r\n";
-  for (const std::string& text : {utf8, "\xEF\xBB\xBF" + utf8, Utf16(utf16, false), Utf16(utf16, true), ansi}) {
+  for (const std::string& text :
+       {utf8, "\xEF\xBB\xBF" + utf8, Utf16WithBom(utf16, false), Utf16WithBom(utf16, true), ansi}) {
     ExpectTracks(Parsed(text), expected);
   }
 #ifndef _WIN32
   // Characters past the first 65536 come through UTF-16's pairs; a lone
   // half of a pair is a replacement character.
-  ExpectTracks(Parsed(Utf16(u"TRACK 01 AUDIO\nTITLE \U0001F600\xD800x\nINDEX 01 00:00:00\n", false)),
+  ExpectTracks(Parsed(Utf16WithBom(u"TRACK 01 AUDIO\nTITLE \U0001F600\xD800x\nINDEX 01 00:00:00\n", false)),
                {T(0, "", "\xF0\x9F\x98\x80\xEF\xBF\xBDx")});
   // One byte that is not UTF-8 makes the whole sheet Windows-1252.
   ExpectTracks(Parsed("TRACK 01 AUDIO\nTITLE \"\xC3\xA9\"\nPERFORMER \"\xE9\"\nINDEX 01 00:00:00\n"),
                {T(0, "\xC3\xA9", "\xC3\x83\xC2\xA9")});
 #endif
   // A line that cannot be read is named alike in UTF-16.
-  EXPECT_EQ(Refused(Utf16(u"TRACK 01 AUDIO\r\nINDEX 01 00:00:00\r\nBOGUS\r\n", true)).message, NotValid(3));
+  EXPECT_EQ(Refused(Utf16WithBom(u"TRACK 01 AUDIO\r\nINDEX 01 00:00:00\r\nBOGUS\r\n", true)).message, NotValid(3));
 }
 
 TEST(CueSheetWrite, WritesTheSourceTracksNamesAndTimesWithCrLf) {

@@ -1,5 +1,6 @@
 #include "support/mpeg_frames.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -93,6 +94,27 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
 }
 
 bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+
+std::vector<std::string> FilesUnder(const std::string& folder) {
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    if (entry.is_directory()) continue;
+    std::u8string name = entry.path().lexically_relative(folder).generic_u8string();
+    files.emplace_back(name.begin(), name.end());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+std::string Utf16WithBom(const std::u16string& text, bool bigEndian) {
+  std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char16_t unit : text) {
+    char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+    out += bigEndian ? high : low;
+    out += bigEndian ? low : high;
+  }
+  return out;
+}
 
 TempDir::TempDir() {
   static std::atomic<int> counter{0};

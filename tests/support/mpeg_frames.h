@@ -38,6 +38,10 @@ void Append(std::vector<uint8_t>& to, const std::vector<uint8_t>& bytes);
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadBytes(const std::string& path);
 bool FileExists(const std::string& path);
+// Every file under folder, with "/" between folders, in UTF-8, sorted.
+std::vector<std::string> FilesUnder(const std::string& folder);
+// Text in UTF-16 with its byte-order mark, as some programs save CUE sheets.
+std::string Utf16WithBom(const std::u16string& text, bool bigEndian = false);
 
 // A fresh folder removed with its contents at destruction. Path() ends in
 // the platform's separator.
