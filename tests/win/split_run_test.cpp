@@ -290,6 +290,35 @@ TEST_F(SplitRunTest, EmptyFolderWritesNextToTheSourceAndNamesComeFromTheLines) {
   EXPECT_EQ(snip::test::ReadBytes(sourcePath_), source_);
 }
 
+TEST_F(SplitRunTest, ImportedTitlesThatAimOutsideTheFolderSplitInsideIt) {
+  // The destination lies two folders below a file the titles aim at.
+  MakeSource(8);
+  std::filesystem::create_directories(outDir_.File("a\\b"));
+  snip::test::WriteBytes(outDir_.File("victim.mp3"), {'k', 'e', 'e', 'p'});
+  SetText(page_, IDC_SPLIT_FOLDER, WinPath(outDir_.File("a\\b\\")));
+  SetText(page_, IDC_SPLIT_TEMPLATE, "%title% %track% - %artist%");
+  // UTF-8 without a byte-order mark.
+  std::string sheet = sourceDir_.File("mix.cue");
+  const std::string text =
+      "PERFORMER \"AC/DC\"\n"
+      "TRACK 01 AUDIO\n  TITLE \"x\\..\\..\\victim\"\n  INDEX 01 00:00:00\n"
+      "TRACK 02 AUDIO\n  TITLE \"Aux.Cable\"\n  INDEX 01 00:02:00\n"
+      "TRACK 03 AUDIO\n  TITLE \"Caf\xC3\xA9\"\n  INDEX 01 00:04:00\n"
+      "TRACK 04 AUDIO\n  TITLE \"What's the Frequency, Kenneth?\"\n  INDEX 01 00:06:00\n";
+  snip::test::WriteBytes(sheet, std::vector<uint8_t>(text.begin(), text.end()));
+  FileDialogDriver import("Import Track Times From .CUE File", {WinPath(sheet)});
+  PostClick(page_, IDC_SPLIT_CUE_IMPORT);
+  ASSERT_TRUE(import.WaitDone(20000));
+  ASSERT_TRUE(PumpUntil([&] { return ListLines(page_, IDC_SPLIT_LIST).size() == 4u; }));
+
+  ExpectBox(Run(), kCompleted, MB_ICONINFORMATION);
+  EXPECT_EQ(
+      snip::test::FilesUnder(outDir_.Path()),
+      (std::vector<std::string>{"a/b/Caf\xC3\xA9 03 - AC_DC.mp3", "a/b/What's the Frequency, Kenneth_ 04 - AC_DC.mp3",
+                                "a/b/_Aux.Cable 02 - AC_DC.mp3", "a/b/x_.._.._victim 01 - AC_DC.mp3", "victim.mp3"}));
+  EXPECT_EQ(snip::test::ReadBytes(outDir_.File("victim.mp3")), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
+}
+
 TEST_F(SplitRunTest, EmptyListMakesOneTrackAndEqualSegmentsGoPastTheList) {
   MakeSource(5);
   SetText(page_, IDC_SPLIT_TEMPLATE, "%file%");
