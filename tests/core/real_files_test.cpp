@@ -21,6 +21,7 @@
 #include "mpeg/source_scan.h"
 #include "split/split_engine.h"
 #include "support/mpeg_frames.h"
+#include "support/mpeg_tools.h"
 
 namespace {
 
@@ -171,102 +172,12 @@ bool ChainReaches(const Bytes& b, int64_t at, int64_t end, std::vector<int64_t>*
   return ::testing::AssertionSuccess();
 }
 
-// ---------------------------------------------------------------------------
-// mpg123 as the player: the decoded WAV's length, the length it announces
-// before playing, and what it complains about on standard error.
+// mpg123 as the player (shared support).
+using snip::test::Decoded;
+using snip::test::HaveTool;
 
-std::string Quoted(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-bool HaveTool(const char* name) { return std::system((std::string(name) + " --version >/dev/null 2>&1").c_str()) == 0; }
-
-struct Decoded {
-  bool ran = false;
-  std::string complaints;  // lines about lost sync, skipped bytes or doubtful lengths
-  int channels = 0;
-  int sampleRate = 0;
-  int64_t samples = -1;          // per channel, counted in the WAV
-  int64_t announcedFrames = -1;  // the length mpg123 shows before it plays
-  double announcedSeconds = -1;
-};
-
-uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t{p[3]} << 24); }
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-// Reads the WAV's header only: the sample data can be tens of megabytes.
-bool ReadWav(const std::string& path, Decoded* d) {
-  std::error_code error;
-  const uintmax_t fileSize = std::filesystem::file_size(path, error);
-  if (error) return false;
-  Bytes w(4096);
-  std::ifstream in(path, std::ios::binary);
-  in.read(reinterpret_cast<char*>(w.data()), static_cast<std::streamsize>(w.size()));
-  w.resize(static_cast<size_t>(in.gcount()));
-  if (w.size() < 12 || std::memcmp(w.data(), "RIFF", 4) != 0 || std::memcmp(w.data() + 8, "WAVE", 4) != 0) return false;
-  int bits = 0;
-  for (size_t at = 12; at + 8 <= w.size();) {
-    uint32_t size = Le32(w.data() + at + 4);
-    const uint8_t* body = w.data() + at + 8;
-    if (std::memcmp(w.data() + at, "fmt ", 4) == 0 && size >= 16 && at + 8 + 16 <= w.size()) {
-      d->channels = Le16(body + 2);
-      d->sampleRate = static_cast<int>(Le32(body + 4));
-      bits = Le16(body + 14);
-    } else if (std::memcmp(w.data() + at, "data", 4) == 0) {
-      if (d->channels <= 0 || bits <= 0) return false;
-      // The header's size must agree with what is there.
-      if (at + 8 + size != fileSize) return false;
-      d->samples = size / (d->channels * (bits / 8));
-      return true;
-    }
-    at += 8 + size + (size & 1);
-  }
-  return false;
-}
-
-bool IsComplaint(std::string line) {
-  std::transform(line.begin(), line.end(), line.begin(), [](unsigned char c) { return std::tolower(c); });
-  for (const char* word : {"warn", "error", "illegal", "resync", "skipped", "frankenstein", "big value"}) {
-    if (line.find(word) != std::string::npos) return true;
-  }
-  return false;
-}
-
-// Decodes mp3 to a WAV beside `work`. gapless=false keeps the encoder's delay
-// and padding, so that files with and without a summary frame compare alike.
 Decoded Decode(const std::string& mp3, const TempDir& work, bool gapless = true) {
-  Decoded d;
-  static int serial = 0;
-  std::string stem = work.File("decoded-" + std::to_string(++serial));
-  std::string command = std::string("mpg123 -v ") + (gapless ? "" : "--no-gapless ") + "-w " + Quoted(stem + ".wav") +
-                        " " + Quoted(mp3) + " >/dev/null 2>" + Quoted(stem + ".err");
-  if (std::system(command.c_str()) != 0) return d;
-  d.ran = ReadWav(stem + ".wav", &d);
-  Bytes err = ReadBytes(stem + ".err");
-  std::string line;
-  auto endLine = [&] {
-    if (line.rfind("> ", 0) == 0 && d.announcedFrames < 0) {
-      long long done = 0, left = 0;
-      int m1 = 0, s1 = 0, h1 = 0, m2 = 0, s2 = 0, h2 = 0;
-      if (std::sscanf(line.c_str(), "> %lld+%lld %d:%d.%d+%d:%d.%d", &done, &left, &m1, &s1, &h1, &m2, &s2, &h2) == 8) {
-        d.announcedFrames = done + left;
-        d.announcedSeconds = (m1 + m2) * 60 + s1 + s2 + (h1 + h2) / 100.0;
-      }
-    } else if (IsComplaint(line)) {
-      d.complaints += line + "\n";
-    }
-    line.clear();
-  };
-  for (uint8_t c : err) {
-    if (c == '\r' || c == '\n')
-      endLine();
-    else
-      line += static_cast<char>(c);
-  }
-  endLine();
-  return d;
+  return snip::test::Decode(mp3, work.Path(), gapless);
 }
 
 // ---------------------------------------------------------------------------
