@@ -38,6 +38,11 @@ int HeaderSampleRateIndex(const uint8_t* b) { return (b[2] >> 2) & 0x03; }
 bool HeaderPadding(const uint8_t* b) { return (b[2] & 0x02) != 0; }
 bool HeaderMono(const uint8_t* b) { return ((b[3] >> 6) & 0x03) == 0x03; }
 
+size_t Layer3SideInfoBytes(const uint8_t* b) {
+  if (HeaderVersionBits(b) == 3) return HeaderMono(b) ? 17 : 32;
+  return HeaderMono(b) ? 9 : 17;
+}
+
 int BitrateKbps(int versionBits, int bitrateIndex) {
   if (bitrateIndex < 0 || bitrateIndex > 14 || versionBits < 0 || versionBits > 3 || versionBits == 1) return 0;
   return kLayer3Bitrates[versionBits == 3 ? 0 : 1][bitrateIndex];

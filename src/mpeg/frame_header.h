@@ -37,6 +37,11 @@ int HeaderFrameLength(const uint8_t* b);
 enum class FrameCheck { No, Yes, NeedMore };
 FrameCheck ConfirmFrame(const uint8_t* data, size_t available, bool endOfData, int bitrateIndex = -1);
 
+// Bytes of Layer III side information after the header (and its CRC):
+// 32 for MPEG-1 stereo, 17 for MPEG-1 mono and MPEG-2/2.5 stereo, 9 for
+// MPEG-2/2.5 mono.
+size_t Layer3SideInfoBytes(const uint8_t* b);
+
 // Bytes of audio per hundredth of a second: bitrate * 10 / 8.
 int BytesPerHundredth(int bitrateKbps);
 

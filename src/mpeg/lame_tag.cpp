@@ -32,13 +32,7 @@ void Put16(uint8_t* p, uint16_t v) {
   p[1] = static_cast<uint8_t>(v);
 }
 
-// Bytes of side information in a Layer III frame (after the header and CRC).
-size_t SideInfoBytes(const uint8_t* h) {
-  if (HeaderVersionBits(h) == 3) return HeaderMono(h) ? 17 : 32;
-  return HeaderMono(h) ? 9 : 17;
-}
-
-size_t XingAt(const uint8_t* h) { return 4 + ((h[1] & 0x01) == 0 ? 2 : 0) + SideInfoBytes(h); }
+size_t XingAt(const uint8_t* h) { return 4 + ((h[1] & 0x01) == 0 ? 2 : 0) + Layer3SideInfoBytes(h); }
 
 bool LooksLikeEncoder(const uint8_t* p) {
   return std::memcmp(p, "LAME", 4) == 0 || std::memcmp(p, "Lav", 3) == 0 || std::memcmp(p, "L3.99", 5) == 0 ||

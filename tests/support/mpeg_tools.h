@@ -27,6 +27,10 @@ struct Decoded {
 // separator). gapless=false keeps the encoder's delay and padding.
 Decoded Decode(const std::string& mp3, const std::string& workDir, bool gapless = true);
 
+// The 16-bit samples (channels interleaved) a decoder makes of mp3, gapless:
+// tool "mpg123" or "ffmpeg". Empty when the tool fails.
+std::vector<int16_t> DecodePcm(const std::string& mp3, const std::string& tool);
+
 // The frames of an MPEG audio file as a simple reader sees them: leading
 // ID3v2 tags skipped, the first header from which whole frames run exactly
 // to the end of the audio (before an ID3v1 tag), an encoder's summary frame
