@@ -402,19 +402,16 @@ bool SamePlace(const std::string& a, const std::string& b) {
   if (SameFile(a, b)) return true;
   // Two files that both exist and are not one file are two places.
   if (KindOf(a) != PathKind::Missing && KindOf(b) != PathKind::Missing) return false;
-  auto split = [](const std::string& path, std::string* folder, std::string* name) {
+  auto folderOf = [](const std::string& path) -> std::string {
     size_t cut = path.find_last_of(kSeparators);
-    if (cut == std::string::npos) {
-      *folder = ".";
-      *name = path;
-    } else {
-      *folder = cut == 0 ? path.substr(0, 1) : path.substr(0, cut + 1);
-      *name = path.substr(cut + 1);
-    }
+    if (cut == std::string::npos) return std::string(".");
+    return path.substr(0, cut == 0 ? 1 : cut + 1);
   };
-  std::string folderA, nameA, folderB, nameB;
-  split(a, &folderA, &nameA);
-  split(b, &folderB, &nameB);
+  auto nameOf = [](const std::string& path) -> std::string {
+    size_t cut = path.find_last_of(kSeparators);
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+  };
+  std::string folderA = folderOf(a), nameA = nameOf(a), folderB = folderOf(b), nameB = nameOf(b);
   return !nameA.empty() && NamesEqual(nameA, nameB) && SameFile(folderA, folderB);
 }
 
@@ -432,6 +429,8 @@ char unfinishedPaths[kUnfinishedSlots][kUnfinishedPathBytes];
 volatile std::sig_atomic_t unfinishedUsed[kUnfinishedSlots];
 std::mutex unfinishedMutex;
 std::atomic<unsigned> tempCounter{0};
+// Set once the program is ending: no output is begun or finished after it.
+volatile std::sig_atomic_t outputsEnded = 0;
 
 int ClaimUnfinished(const std::string& path) {
   if (path.size() >= kUnfinishedPathBytes) return -1;
@@ -462,6 +461,7 @@ unsigned ProcessTag() {
 }  // namespace
 
 void RemoveUnfinishedOutputs() {
+  outputsEnded = 1;
   for (int i = 0; i < kUnfinishedSlots; ++i) {
     if (unfinishedUsed[i]) RemoveFile(unfinishedPaths[i]);
   }
@@ -484,7 +484,7 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
 
 OutputFile OutputFile::Create(const std::string& path) {
   OutputFile output;
-  if (path.empty() || Allowed(FileOp::Create, path, 0, 0) < 0) return output;
+  if (path.empty() || outputsEnded || Allowed(FileOp::Create, path, 0, 0) < 0) return output;
   PathKind kind = KindOf(path);
   if (kind == PathKind::Folder || kind == PathKind::Special) return output;
   size_t cut = path.find_last_of(kSeparators);
@@ -521,7 +521,7 @@ bool OutputFile::Commit(bool replace) {
   int64_t size = file_.Size();
   bool ok = size >= 0 && size == file_.Tell();
   ok = file_.Close() && ok;
-  ok = ok && Allowed(FileOp::Commit, path, size, 0) >= 0;
+  ok = ok && !outputsEnded && Allowed(FileOp::Commit, path, size, 0) >= 0;
   if (ok) {
     PathKind kind = KindOf(path);
     ok = kind == PathKind::Missing || (kind == PathKind::Regular && replace);

@@ -105,9 +105,10 @@ class OutputFile {
   int slot_ = -1;  // place in the list of unfinished outputs
 };
 
-// Removes every temporary file of an output that is still being written.
-// Safe to call from a signal handler or a console control handler, for a
-// program that ends at once.
+// Removes every temporary file of an output that is still being written,
+// and lets no output begin or take its name after it: for a program that
+// ends at once, whatever its threads are doing. Safe to call from a signal
+// handler or a console control handler.
 void RemoveUnfinishedOutputs();
 
 // UTF-8 text in the form the program hands to file names and windows: as it

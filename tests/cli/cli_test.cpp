@@ -58,6 +58,14 @@ const std::string kJoinDone = "Track joining completed successfully.";
 
 std::string Line(const std::string& message) { return message + "\n"; }
 
+// The refusal of a file that is there already.
+std::string TakenLine(const std::string& path) {
+  std::string line = "\"";
+  line.append(path);
+  line.append("\" already exists.  Give --overwrite to replace it.\n");
+  return line;
+}
+
 std::string BaseName(const std::string& path) {
   size_t slash = path.find_last_of("/\\");
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -537,7 +545,7 @@ TEST_F(CliTest, SplitNeverWritesOverItsInputs) {
   // with --overwrite never replaced.
   ProcessResult result = RunCli({"split", source, "--at", "0:00", "--name", "src"});
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, Line("\"" + source + "\" already exists.  Give --overwrite to replace it."));
+  EXPECT_EQ(result.err, TakenLine(source));
   result = RunCli({"split", source, "--at", "0:00", "--name", "src", "--overwrite"});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, Line(kSplitFileError));
@@ -584,7 +592,7 @@ TEST_F(CliTest, ExistingFilesAreReplacedOnlyWithOverwrite) {
 
   ProcessResult result = RunCli({"split", second, "--at", "0:02", "--folder", out_.Path()});
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, Line("\"" + out_.File("2019 - 01.mp3") + "\" already exists.  Give --overwrite to replace it."));
+  EXPECT_EQ(result.err, TakenLine(out_.File("2019 - 01.mp3")));
   EXPECT_EQ(result.out, "");
   EXPECT_TRUE(ReadBytes(out_.File("2019 - 01.mp3")) == kept1);
   EXPECT_TRUE(ReadBytes(out_.File("2019 - 02.mp3")) == kept2);
@@ -599,7 +607,7 @@ TEST_F(CliTest, ExistingFilesAreReplacedOnlyWithOverwrite) {
   Bytes before = ReadBytes(dest);
   result = RunCli({"join", dest, first, second});
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, Line("\"" + dest + "\" already exists.  Give --overwrite to replace it."));
+  EXPECT_EQ(result.err, TakenLine(dest));
   EXPECT_TRUE(ReadBytes(dest) == before);
   result = RunCli({"join", "--overwrite", dest, first, second});
   EXPECT_EQ(result.status, 0) << result.err;
