@@ -7,14 +7,18 @@ export WINEPREFIX="$WIN_BUILD/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
+# The Unix locale picks Wine's code pages and formats: one for every machine.
+export LC_ALL=C.UTF-8
 
 _xvfb_pid=""
 
+# start_display own: always a display of our own (tests), else the caller's
+# display when there is one.
 start_display() {
-  if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return; fi
+  if [ "${1:-}" != own ] && [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return; fi
   local n=90
   while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb ":$n" -screen 0 "$WINE_SCREEN" -nolisten tcp >/dev/null 2>&1 &
   _xvfb_pid=$!
   export DISPLAY=":$n"
   for _ in $(seq 1 100); do
@@ -25,24 +29,36 @@ start_display() {
   return 1
 }
 
+# Everything the tests may depend on is set here, in one place: the fonts the
+# dialogs ask for ("MS Sans Serif", "MS Shell Dlg"), 96 DPI, unmanaged
+# windows and no crash dialog. The display is always 1024x768 at 24 bits.
+# Changing a setting: raise PREFIX_SETTINGS, and every prefix is made anew.
+PREFIX_SETTINGS=2
+WINE_SCREEN="1024x768x24"
+
 ensure_prefix() {
   mkdir -p "$WIN_BUILD"
-  if [ ! -f "$WINEPREFIX/.snipwise-ready" ]; then
+  if [ "$(cat "$WINEPREFIX/.snipwise-ready" 2>/dev/null)" != "$PREFIX_SETTINGS" ]; then
     echo "wine-session: creating the Wine prefix (once)"
     rm -rf "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
     wineserver -w
+    # Wine's own versions of the Windows fonts (fonts-wine). Without them in
+    # the prefix a dialog asking for "MS Sans Serif" gets whatever font
+    # fontconfig offers, and every dialog unit has another size.
+    cp /usr/share/wine/fonts/*.fon /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
     # Without a window manager Wine waits about 2 s whenever a dialog closes
     # unless its windows are unmanaged; and no crash dialog may block a test.
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
     wineserver -w
-    touch "$WINEPREFIX/.snipwise-ready"
+    echo "$PREFIX_SETTINGS" > "$WINEPREFIX/.snipwise-ready"
   fi
 }
 
 start_wine_session() {
-  start_display
+  start_display "${1:-}"
   ensure_prefix
   wineserver -p >/dev/null 2>&1 || true
   # Start Wine's background services now, detached from our output: started

@@ -6,14 +6,38 @@
 
 #include "cli/commands.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <cstdlib>
+
+namespace {
+// The program's code page is UTF-8 (its manifest), so its text is UTF-8:
+// the console shows it as such while the program runs, and gets its own code
+// page back at the end.
+UINT consoleCodePage = 0;
+void RestoreConsoleCodePage() { SetConsoleOutputCP(consoleCodePage); }
+void UseUtf8Console() {
+  consoleCodePage = GetConsoleOutputCP();
+  if (consoleCodePage != 0 && consoleCodePage != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
+    std::atexit(RestoreConsoleCodePage);
+  }
+}
+}  // namespace
+#endif
+
 int main(int argc, char** argv) {
   using namespace snip::cli;
+#ifdef _WIN32
+  UseUtf8Console();
+#endif
 
   CLI::App app{"MP3 Snipwise: cuts constant-bitrate MP3 recordings into tracks at listed times and joins MP3 files."};
   app.name("snipwise");
   app.require_subcommand(1);
   app.footer(
-      "Times are minutes, seconds and hundredths from the start of the recording, as 004:05.50 or 4:05.5.\n"
+      "Times are minutes, seconds and hundredths from the start of the recording, as 004:05.50 or 4:05.50. The\n"
+      "digits after the point are hundredths as a number: 4:05.5 is 4:05.05, not 4:05.50.\n"
       "Exit status: 0 done, 1 refused or failed (the message says why), 2 wrong command line, 130 interrupted.");
 
   std::string scanPath;

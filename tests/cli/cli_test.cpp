@@ -928,6 +928,45 @@ TEST_F(CliTest, ProgressBarOnlyOnATerminal) {
 // ---------------------------------------------------------------------------
 // the command line itself
 
+// File names in several scripts (Latin with accents, Greek, Cyrillic, Hebrew,
+// Chinese and Japanese, a character beyond 16 bits) in every place the
+// command line takes a path: the source, the sheet, the folder, the template,
+// the join's destination and inputs.
+TEST_F(CliTest, FileNamesInAnyScript) {
+  auto path = Utf8Path;
+  auto text = [](const std::filesystem::path& p) {
+    std::u8string u8 = p.u8string();
+    return std::string(u8.begin(), u8.end());
+  };
+  std::filesystem::path dir = path(in_.Path()) / path("\xC3\x9Cn\xC3\xAF c\xC3\xB8" "d\xC3\xA9 \xCE\x95\xCE\xBB\xCE\xBB\xCE\xAC\xCE\xB4\xCE\xB1");
+  std::filesystem::path folder = path(out_.Path()) / path("\xD0\xB2\xD1\x8B\xD1\x85\xD0\xBE\xD0\xB4 \xE5\x87\xBA\xE5\x8A\x9B");
+  std::filesystem::create_directories(dir);
+  std::filesystem::create_directories(folder);
+  std::string source = text(dir / path("\xE6\x97\xA5\xE6\x9C\xAC \xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xF0\x9F\x8E\xB5.mp3"));
+  WriteBytes(source, MakeSource(FrameShape{}, FramesFor(8), true));
+  std::string sheet = text(dir / path("\xD0\xBB\xD0\xB8\xD1\x81\xD1\x82.cue"));
+  std::string cue =
+      "TRACK 01 AUDIO\n  TITLE \"\xD0\x9F\xD1\x80\xD0\xB5\xD0\xBB\xD1\x8E\xD0\xB4\xD0\xB8\xD1\x8F\"\n  INDEX 01 00:00:00\n"
+      "TRACK 02 AUDIO\n  TITLE \"\xE5\xA4\x9C\xE6\x9B\xB2\"\n  INDEX 01 00:04:00\n";
+  WriteBytes(sheet, Bytes(cue.begin(), cue.end()));
+
+  ProcessResult scan = RunCli({"scan", source});
+  EXPECT_EQ(scan.status, 0) << scan.err;
+
+  ProcessResult split = RunCli({"split", source, "--cue", sheet, "--folder", text(folder), "--name",
+                                "%track% \xE2\x80\x93 %title% \xE2\x99\xAA"});
+  EXPECT_EQ(split.status, 0) << split.err;
+  const std::string first = "01 \xE2\x80\x93 \xD0\x9F\xD1\x80\xD0\xB5\xD0\xBB\xD1\x8E\xD0\xB4\xD0\xB8\xD1\x8F \xE2\x99\xAA.mp3";
+  const std::string second = "02 \xE2\x80\x93 \xE5\xA4\x9C\xE6\x9B\xB2 \xE2\x99\xAA.mp3";
+  EXPECT_EQ(FilesUnder(text(folder)), (std::vector<std::string>{first, second}));
+  EXPECT_NE(split.out.find(second), std::string::npos) << "the listing names the tracks as they are: " << split.out;
+
+  std::string joined = text(folder / path("\xE5\x85\xA8\xE9\x83\xA8 \xE2\x9C\x93.mp3"));
+  ProcessResult join = RunCli({"join", joined, text(folder / path(first)), text(folder / path(second))});
+  EXPECT_EQ(join.status, 0) << join.err;
+  EXPECT_GT(ReadBytes(joined).size(), 0u);
+}
+
 TEST_F(CliTest, HelpAndWrongCommandLines) {
   ProcessResult help = RunCli({"--help"});
   EXPECT_EQ(help.status, 0);
@@ -939,6 +978,13 @@ TEST_F(CliTest, HelpAndWrongCommandLines) {
     EXPECT_NE(splitHelp.out.find(word), std::string::npos) << word;
   }
   EXPECT_EQ(RunCli({"join", "--help"}).status, 0);
+
+  // The help's example of how a time is read is what a split does.
+  EXPECT_NE(help.out.find("4:05.5 is 4:05.05"), std::string::npos);
+  std::string source = in_.File("five.mp3");
+  WriteBytes(source, MakeSource(FrameShape{}, FramesFor(8), true));
+  ProcessResult split = RunCli({"split", source, "--at", "0:05.5", "--folder", out_.Path()});
+  EXPECT_EQ(Times(ListedTracks(split.out)), (std::vector<std::string>{"000:00.00", "000:05.05"}));
 
   for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
            {}, {"cut", "a.mp3"}, {"scan"}, {"scan", "a.mp3", "b.mp3"}, {"--nothing"}}) {

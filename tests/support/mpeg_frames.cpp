@@ -93,13 +93,18 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
   return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+std::filesystem::path Utf8Path(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+bool FileExists(const std::string& path) { return std::filesystem::exists(Utf8Path(path)); }
 
 std::vector<std::string> FilesUnder(const std::string& folder) {
   std::vector<std::string> files;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+  std::filesystem::path root = Utf8Path(folder);
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
     if (entry.is_directory()) continue;
-    std::u8string name = entry.path().lexically_relative(folder).generic_u8string();
+    std::u8string name = entry.path().lexically_relative(root).generic_u8string();
     files.emplace_back(name.begin(), name.end());
   }
   std::sort(files.begin(), files.end());

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <filesystem>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -38,6 +39,9 @@ void Append(std::vector<uint8_t>& to, const std::vector<uint8_t>& bytes);
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadBytes(const std::string& path);
 bool FileExists(const std::string& path);
+// A path from UTF-8 text, the same on every platform (a plain std::string
+// would be read in the C library's narrow encoding on Windows).
+std::filesystem::path Utf8Path(const std::string& utf8);
 // Every file under folder, with "/" between folders, in UTF-8, sorted.
 std::vector<std::string> FilesUnder(const std::string& folder);
 // Text in UTF-16 with its byte-order mark, as some programs save CUE sheets.
