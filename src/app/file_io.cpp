@@ -24,6 +24,9 @@ namespace {
 
 std::mutex hookMutex;
 FileFaultHook faultHook;
+// Set once the program is ending: no output is begun, written or finished
+// after it.
+volatile std::sig_atomic_t outputsEnded = 0;
 // Whether a hook is installed: without one, reads and writes skip asking
 // the system for the file position, one call per block.
 std::atomic<bool> hookInstalled{false};
@@ -63,8 +66,18 @@ File& File::operator=(File&& other) noexcept {
     fd_ = std::exchange(other.fd_, -1);
 #endif
     path_ = std::move(other.path_);
+    watch_ = std::move(other.watch_);
+    bytesRead_ = std::exchange(other.bytesRead_, 0);
+    stopped_ = std::exchange(other.stopped_, false);
+    output_ = std::exchange(other.output_, false);
   }
   return *this;
+}
+
+bool File::Watched() {
+  if (!watch_ || stopped_) return !stopped_;
+  if (!watch_(bytesRead_)) stopped_ = true;
+  return !stopped_;
 }
 
 #ifdef _WIN32
@@ -103,17 +116,18 @@ File File::Create(const std::string& path) {
 bool File::IsOpen() const { return handle_ != nullptr; }
 
 int64_t File::Read(void* buffer, size_t n) {
-  if (!handle_) return -1;
+  if (!handle_ || !Watched()) return -1;
   if (n > 0x40000000) n = 0x40000000;
   int64_t allowed = Allowed(FileOp::Read, path_, hookInstalled.load() ? Tell() : 0, n);
   if (allowed < 0) return -1;
   DWORD got = 0;
   if (!ReadFile(static_cast<HANDLE>(handle_), buffer, static_cast<DWORD>(allowed), &got, nullptr)) return -1;
+  bytesRead_ += got;
   return got;
 }
 
 bool File::Write(const void* buffer, size_t n) {
-  if (!handle_) return false;
+  if (!handle_ || (output_ && outputsEnded)) return false;
   const char* bytes = static_cast<const char*>(buffer);
   int64_t allowed = Allowed(FileOp::Write, path_, hookInstalled.load() ? Tell() : 0, n);
   if (allowed < 0) return false;
@@ -281,18 +295,21 @@ File File::Create(const std::string& path) {
 bool File::IsOpen() const { return fd_ >= 0; }
 
 int64_t File::Read(void* buffer, size_t n) {
-  if (fd_ < 0) return -1;
+  if (fd_ < 0 || !Watched()) return -1;
   int64_t allowed = Allowed(FileOp::Read, path_, hookInstalled.load() ? Tell() : 0, n);
   if (allowed < 0) return -1;
   for (;;) {
     ssize_t got = ::read(fd_, buffer, static_cast<size_t>(allowed));
-    if (got >= 0) return got;
+    if (got >= 0) {
+      bytesRead_ += got;
+      return got;
+    }
     if (errno != EINTR) return -1;
   }
 }
 
 bool File::Write(const void* buffer, size_t n) {
-  if (fd_ < 0) return false;
+  if (fd_ < 0 || (output_ && outputsEnded)) return false;
   const char* bytes = static_cast<const char*>(buffer);
   int64_t allowed = Allowed(FileOp::Write, path_, hookInstalled.load() ? Tell() : 0, n);
   if (allowed < 0) return false;
@@ -429,8 +446,6 @@ char unfinishedPaths[kUnfinishedSlots][kUnfinishedPathBytes];
 volatile std::sig_atomic_t unfinishedUsed[kUnfinishedSlots];
 std::mutex unfinishedMutex;
 std::atomic<unsigned> tempCounter{0};
-// Set once the program is ending: no output is begun or finished after it.
-volatile std::sig_atomic_t outputsEnded = 0;
 
 int ClaimUnfinished(const std::string& path) {
   if (path.size() >= kUnfinishedPathBytes) return -1;
@@ -507,6 +522,7 @@ OutputFile OutputFile::Create(const std::string& path) {
     output.file_.fd_ = static_cast<int>(reinterpret_cast<intptr_t>(handle) - 1);
 #endif
     output.file_.path_ = path;
+    output.file_.output_ = true;
     output.temp_ = temp;
     output.slot_ = ClaimUnfinished(temp);
     return output;

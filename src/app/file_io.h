@@ -45,8 +45,19 @@ class File {
   // Closes the handle; false when closing reported an error.
   bool Close();
 
+  // Lets the reader follow and stop its own reads: before each read the
+  // watch is told the bytes read so far, and answering false makes that
+  // read and every later one fail.
+  using ReadWatch = std::function<bool(int64_t bytesRead)>;
+  void Watch(ReadWatch watch) { watch_ = std::move(watch); }
+
  private:
   friend class OutputFile;
+  bool Watched();
+  ReadWatch watch_;
+  int64_t bytesRead_ = 0;
+  bool stopped_ = false;
+  bool output_ = false;  // an OutputFile's: no writes once outputs have ended
 #ifdef _WIN32
   void* handle_ = nullptr;  // HANDLE; null when closed
 #else

@@ -86,9 +86,9 @@ class FileGate {
   std::atomic<int> reached_{0};
 };
 
-// What the page showed at the moment a message box of the worker thread was
-// activated: the run's end must leave the page idle before its message. The
-// worker is held at its first file operation until the watch is set.
+// What the page showed at the moment a message box of the run was activated:
+// the run's end must leave the page idle before its message, which the
+// interface thread (this one) shows.
 class PageAtBox {
  public:
   struct Seen {
@@ -98,24 +98,12 @@ class PageAtBox {
   explicit PageAtBox(HWND page) {
     page_ = page;
     seen_ = {};
-    workerThread_ = 0;
-    watching_ = false;
-    snip::SetFileFaultHook([ui = GetCurrentThreadId()](snip::FileOp, const std::string&, int64_t, size_t n) -> int64_t {
-      if (GetCurrentThreadId() == ui) return static_cast<int64_t>(n);
-      workerThread_ = GetCurrentThreadId();
-      for (int i = 0; i < 2000 && !watching_; ++i) Sleep(5);
-      return static_cast<int64_t>(n);
-    });
   }
   ~PageAtBox() {
     if (hook_) UnhookWindowsHookEx(hook_);
-    snip::SetFileFaultHook(nullptr);
   }
-  // Waits for the worker's first file operation and watches its thread.
   bool Watch() {
-    if (!PumpUntil([] { return workerThread_ != 0; })) return false;
-    hook_ = SetWindowsHookExA(WH_CBT, Hook, nullptr, workerThread_);
-    watching_ = true;
+    hook_ = SetWindowsHookExA(WH_CBT, Hook, nullptr, GetCurrentThreadId());
     return hook_ != nullptr;
   }
   static const std::vector<Seen>& Boxes() { return seen_; }
@@ -130,8 +118,6 @@ class PageAtBox {
     return CallNextHookEx(nullptr, code, wParam, lParam);
   }
   static inline HWND page_ = nullptr;
-  static inline std::atomic<DWORD> workerThread_{0};
-  static inline std::atomic<bool> watching_{false};
   static inline std::vector<Seen> seen_;
   HHOOK hook_ = nullptr;
 };
@@ -350,9 +336,16 @@ TEST_F(SplitRunTest, EmptyListMakesOneTrackAndEqualSegmentsGoPastTheList) {
 TEST_F(SplitRunTest, StatusNamesEachTrackAsItIsCreated) {
   MakeSource(4);
   AddTimes({"000:01.00", "000:02.00"});
+  // The status is posted as each track begins: by the time the track's file
+  // is made, the page shows it (or soon does).
   std::vector<std::string> statuses;
   snip::SetFileFaultHook([&](snip::FileOp op, const std::string&, int64_t, size_t n) -> int64_t {
-    if (op == snip::FileOp::Create) statuses.push_back(Text(page_, IDC_SPLIT_STATUS));
+    if (op != snip::FileOp::Create) return static_cast<int64_t>(n);
+    char expected[40];
+    std::snprintf(expected, sizeof(expected), "Status: Creating... [%03d]", static_cast<int>(statuses.size() + 1));
+    std::string shown;
+    for (int i = 0; i < 400 && (shown = Text(page_, IDC_SPLIT_STATUS)) != expected; ++i) Sleep(5);
+    statuses.push_back(shown);
     return static_cast<int64_t>(n);
   });
   ExpectBox(Run(), kCompleted, MB_ICONINFORMATION);
@@ -534,6 +527,30 @@ TEST_F(SplitRunTest, ExistingFilesAreReplacedOnlyAfterAYes) {
   EXPECT_EQ(after["mix - 01.mp3"], reference["mix - 01.mp3"]);
   EXPECT_EQ(after["mix - 02.mp3"], reference["mix - 02.mp3"]);
   EXPECT_EQ(after["other.mp3"], old1);
+}
+
+TEST_F(SplitRunTest, ASlowScanLeavesTheWindowWorkingAndCancelStopsIt) {
+  // A source read at about 4 MB a second: its scan takes seconds.
+  snip::test::WriteBytes(sourcePath_, snip::test::MakeJunk(8 << 20, 5));
+  snip::SetFileFaultHook([ui = GetCurrentThreadId()](snip::FileOp op, const std::string&, int64_t, size_t n) {
+    if (op == snip::FileOp::Read && GetCurrentThreadId() != ui) Sleep(static_cast<DWORD>(1 + n / 4096));
+    return static_cast<int64_t>(n);
+  });
+  FileDialogDriver open("Select An MP3 Source File", {WinPath(sourcePath_)});
+  PostClick(page_, IDC_SPLIT_BROWSE);
+  ASSERT_TRUE(open.WaitDone());
+  ASSERT_TRUE(PumpUntil([&] { return Text(page_, IDC_SPLIT_STATUS).rfind("Status: Examining... [", 0) == 0; }));
+  std::string first = Text(page_, IDC_SPLIT_STATUS);
+  EXPECT_TRUE(PumpUntil([&] { return Text(page_, IDC_SPLIT_STATUS) != first; })) << "the status never moved";
+  EXPECT_EQ(Text(page_, IDC_SPLIT_ACTION), "Cancel");
+  EXPECT_FALSE(IsEnabled(page_, IDC_SPLIT_BROWSE));
+  Click(page_, IDC_SPLIT_ACTION);
+  EXPECT_EQ(Text(page_, IDC_SPLIT_ACTION), "Halting...");
+  ASSERT_TRUE(PumpUntil([&] { return Text(page_, IDC_SPLIT_ACTION) == "Create Tracks"; }, 3000));
+  ExpectIdle();
+  PumpFor(300);
+  EXPECT_EQ(boxes_.Count(), 0u);
+  EXPECT_EQ(Text(page_, IDC_SPLIT_SOURCE), "") << "a cancelled scan chooses nothing";
 }
 
 }  // namespace

@@ -22,11 +22,16 @@ int OpenSource(HWND page, const char* path) {
   if (!path) return 0;
   snip::File file = snip::File::OpenRead(path);
   if (!file.IsOpen()) return 0;  // nothing to say about a file that cannot be opened
-  auto* list = reinterpret_cast<PropertyEntry*>(GetWindowLongPtrA(page, GWLP_USERDATA));
-  if (!list) return 0;
-
+  if (!GetWindowLongPtrA(page, GWLP_USERDATA)) return 0;
   snip::ScanResult result = snip::SourceScan(file);
   file.Close();
+  return ShowSourceScan(page, path, true, result);
+}
+
+int ShowSourceScan(HWND page, const char* path, bool opened, const snip::ScanResult& result) {
+  if (!opened) return 0;
+  auto* list = reinterpret_cast<PropertyEntry*>(GetWindowLongPtrA(page, GWLP_USERDATA));
+  if (!list) return 0;
   if (result.outcome != snip::ScanOutcome::Accepted) {
     ShowRefusal(result.outcome);
     return 0;

@@ -1,6 +1,5 @@
-// The split run: the Create Tracks handler on the interface thread, the
-// worker thread that reads the page and runs the cut, and the busy switch of
-// a working page.
+// The split run: the Create Tracks handler reads the job from the page on
+// the interface thread; the run controller's worker cuts it.
 #include "split/win/split_worker.h"
 
 #include <cstdio>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "app/property_list.h"
+#include "app/win/page_run.h"
 #include "app/win/pages.h"
 #include "resource_ids.h"
 #include "split/split_engine.h"
@@ -18,49 +18,6 @@
 namespace {
 
 constexpr const char* kIdleCaption = "Create Tracks";
-constexpr const char* kHaltingCaption = "Halting...";
-constexpr const char* kIdleStatus = "Status: Idle";
-
-BOOL CALLBACK SetChildBusy(HWND child, LPARAM lParam) {
-  if (lParam == 0) {
-    EnableWindow(child, TRUE);
-    return TRUE;
-  }
-  // The action button and the status line stay usable; a child is
-  // recognised as one of them through its own parent, so a control with the
-  // same id deeper down is still disabled.
-  HWND parent = GetParent(child);
-  if (child == GetDlgItem(parent, IDC_PAGE_ACTION) || child == GetDlgItem(parent, IDC_PAGE_STATUS)) return TRUE;
-  EnableWindow(child, FALSE);
-  return TRUE;
-}
-
-// The action button's caption, read as the page keeps it (up to 19 characters).
-bool CaptionIs(HWND page, const char* caption) {
-  char text[20] = {};
-  GetDlgItemTextA(page, IDC_PAGE_ACTION, text, sizeof(text));
-  return std::strcmp(text, caption) == 0;
-}
-
-// Idle again: the page's caption and status, every control enabled. Every
-// end of a run passes through here before its message is shown.
-void ResetSplitRun(HWND page) {
-  SetDlgItemTextA(page, IDC_PAGE_ACTION, kIdleCaption);
-  SetDlgItemTextA(page, IDC_PAGE_STATUS, kIdleStatus);
-  SetPageBusy(page, false);
-}
-
-void Tell(HWND page, const char* text, UINT icon) { MessageBoxA(page, text, kAppCaption, MB_OK | icon); }
-
-std::string ControlText(HWND page, int id) {
-  HWND control = GetDlgItem(page, id);
-  int length = GetWindowTextLengthA(control);
-  if (length <= 0) return std::string();
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  int got = GetWindowTextA(control, text.data(), length + 1);
-  text.resize(got > 0 ? static_cast<size_t>(got) : 0);
-  return text;
-}
 
 // A fixed text field of a mark, which may lack its terminator.
 std::string FieldText(const char* field, size_t size) {
@@ -105,12 +62,6 @@ bool ReadSplitJob(HWND page, snip::SplitJob* job) {
 
 namespace {
 
-// What a worker is handed: its page and the job read from it.
-struct SplitRun {
-  HWND page;
-  snip::SplitJob job;
-};
-
 // Asks once before a run that would replace files that are there already.
 // True when the run may go ahead; the job then replaces them.
 bool MayReplaceExisting(HWND page, snip::SplitJob* job) {
@@ -129,72 +80,48 @@ bool MayReplaceExisting(HWND page, snip::SplitJob* job) {
 }  // namespace
 
 void OnCreateTracks(HWND page) {
-  if (GetWindowTextLengthA(GetDlgItem(page, IDC_SPLIT_SOURCE)) <= 0 ||
-      GetWindowTextLengthA(GetDlgItem(page, IDC_SPLIT_TEMPLATE)) <= 0) {
-    Tell(page, snip::kSplitNeedInputsMessage, MB_ICONWARNING);
+  // A run under way (a split, or the scan of a chosen source) is asked to
+  // halt, whatever the edits hold.
+  if (PageRunActive(page)) {
+    HaltPageRun(page);
     return;
   }
-  if (!CaptionIs(page, kIdleCaption)) {
-    SetDlgItemTextA(page, IDC_PAGE_ACTION, kHaltingCaption);
+  if (GetWindowTextLengthA(GetDlgItem(page, IDC_SPLIT_SOURCE)) <= 0 ||
+      GetWindowTextLengthA(GetDlgItem(page, IDC_SPLIT_TEMPLATE)) <= 0) {
+    Warn(page, snip::kSplitNeedInputsMessage);
     return;
   }
   // The job is read and checked here, while the page is idle, so that the
-  // question about existing files comes before anything starts.
-  auto* run = new SplitRun{page, {}};
-  if (!ReadSplitJob(page, &run->job)) {
-    delete run;
-    Tell(page, snip::SplitOutcomeMessage(snip::SplitOutcome::FileError), MB_ICONWARNING);
+  // question about existing files comes before anything starts; the worker
+  // gets its own copy and never looks at the page.
+  snip::SplitJob job;
+  if (!ReadSplitJob(page, &job)) {
+    Warn(page, snip::SplitOutcomeMessage(snip::SplitOutcome::FileError));
     return;
   }
-  snip::SplitRefusal refusal = snip::ValidateSplitJob(run->job);
+  snip::SplitRefusal refusal = snip::ValidateSplitJob(job);
   if (refusal != snip::SplitRefusal::None) {
-    delete run;
-    Tell(page, snip::SplitRefusalMessage(refusal), MB_ICONWARNING);
+    Warn(page, snip::SplitRefusalMessage(refusal));
     return;
   }
-  if (!MayReplaceExisting(page, &run->job)) {
-    delete run;
-    return;
-  }
-  // The page is busy before the worker exists, so that a second press can
-  // only ask this run to halt.
-  SetPageBusy(page, true);
-  SetDlgItemTextA(page, IDC_PAGE_ACTION, "Cancel");
-  HANDLE thread = CreateThread(nullptr, 0, SplitWorker, run, 0, nullptr);
-  if (!thread) {
-    delete run;
-    ResetSplitRun(page);
-    Tell(page, snip::SplitOutcomeMessage(snip::SplitOutcome::FileError), MB_ICONWARNING);
-    return;
-  }
-  CloseHandle(thread);
-}
+  if (!MayReplaceExisting(page, &job)) return;
 
-DWORD WINAPI SplitWorker(LPVOID parameter) {
-  auto* run = static_cast<SplitRun*>(parameter);
-  HWND page = run->page;
-  snip::SplitJob job = std::move(run->job);
-  delete run;
-
-  snip::SplitHooks hooks;
-  hooks.haltRequested = [page] { return HaltRequested(page); };
-  hooks.trackStarted = [page](int trackNumber) {
-    char status[40];
-    std::snprintf(status, sizeof(status), "Status: Creating... [%03d]", trackNumber);
-    SetDlgItemTextA(page, IDC_PAGE_STATUS, status);
-  };
-  snip::SplitOutcome outcome = snip::RunSplit(job, hooks);
-  ResetSplitRun(page);
-  bool completed = outcome == snip::SplitOutcome::Completed;
-  Tell(page, snip::SplitOutcomeMessage(outcome), completed ? MB_ICONINFORMATION : MB_ICONWARNING);
-  return completed ? 1 : 0;
-}
-
-void SetPageBusy(HWND page, bool busy) { EnumChildWindows(page, SetChildBusy, busy ? 1 : 0); }
-
-bool HaltRequested(HWND page) {
-  if (!CaptionIs(page, kHaltingCaption)) return false;
-  SetDlgItemTextA(page, IDC_PAGE_ACTION, kIdleCaption);
-  SetDlgItemTextA(page, IDC_PAGE_STATUS, kIdleStatus);
-  return true;
+  bool started = StartPageRun(page, kIdleCaption, [job](RunControl& control) -> RunFinish {
+    snip::SplitHooks hooks;
+    hooks.haltRequested = [&control] { return control.HaltRequested(); };
+    hooks.trackStarted = [&control](int trackNumber) {
+      char status[40];
+      std::snprintf(status, sizeof(status), "Status: Creating... [%03d]", trackNumber);
+      control.SetStatus(status);
+    };
+    snip::SplitOutcome outcome = snip::RunSplit(job, hooks);
+    return [outcome](HWND page) {
+      if (outcome == snip::SplitOutcome::Completed) {
+        Inform(page, snip::SplitOutcomeMessage(outcome));
+      } else {
+        Warn(page, snip::SplitOutcomeMessage(outcome));
+      }
+    };
+  });
+  if (!started) Warn(page, snip::SplitOutcomeMessage(snip::SplitOutcome::FileError));
 }
