@@ -105,18 +105,6 @@ bool EndsWithMp3(const std::string& path) {
   return tail == ".mp3";
 }
 
-// A CUE sheet is text of a few kilobytes; anything past this is no sheet.
-constexpr int64_t kMostCueSheetBytes = 1 << 20;
-const char kCueUnreadable[] = "The .CUE file you chose could not be read.  Please choose another file.";
-
-bool ReadCueSheetFile(const std::string& path, std::string* text) {
-  File file = File::OpenRead(path);
-  if (!file.IsOpen()) return false;
-  int64_t size = file.Size();
-  if (size < 0 || size > kMostCueSheetBytes) return false;
-  text->assign(static_cast<size_t>(size), '\0');
-  return file.ReadFull(text->data(), text->size()) == size;
-}
 
 std::string TimeText(int64_t offset) {
   char text[32];
@@ -212,7 +200,7 @@ int SplitCommand(const SplitOptions& options) {
   if (!options.cueSheet.empty()) {
     std::string text;
     if (!ReadCueSheetFile(options.cueSheet, &text)) {
-      Refuse(kCueUnreadable);
+      Refuse(kCueUnreadableMessage);
       if (!File::OpenRead(options.cueSheet).IsOpen()) NameUnopened(options.cueSheet);
       return kExitRefused;
     }

@@ -441,4 +441,19 @@ std::string FormatCueSheet(const std::string& sourceFile, const std::vector<CueT
   return out;
 }
 
+const char* const kCueUnreadableMessage = "The .CUE file you chose could not be read.  Please choose another file.";
+
+bool ReadCueSheetFile(const std::string& path, std::string* text) {
+  // A CUE sheet is text of a few kilobytes; anything past this is no sheet.
+  constexpr int64_t kMostBytes = 1 << 20;
+  File file = File::OpenRead(path);
+  if (!file.IsOpen()) return false;
+  int64_t size = file.Size();
+  if (size < 0 || size > kMostBytes) return false;
+  text->assign(static_cast<size_t>(size), '\0');
+  if (file.ReadFull(text->data(), text->size()) != size) return false;
+  char extra = 0;
+  return file.Read(&extra, 1) == 0;  // the file must not have grown meanwhile
+}
+
 }  // namespace snip

@@ -48,7 +48,7 @@ struct Source {
 // (417 or 418 bytes), so that frame boundaries do not fall on a grid.
 class SourceBuilder {
  public:
-  explicit SourceBuilder(FrameShape shape = FrameShape()) : spec_(shape) {}
+  explicit SourceBuilder(FrameShape shape = FrameShape()) : shape_(shape) {}
 
   SourceBuilder& Prefix(const Bytes& bytes) {
     Append(src_.bytes, bytes);
@@ -58,7 +58,7 @@ class SourceBuilder {
   SourceBuilder& Frames(int count) {
     const int64_t slot = 144000LL * 128;
     for (int i = 0; i < count; ++i) {
-      FrameShape shape = spec_;
+      FrameShape shape = shape_;
       if (padded_) {
         remainder_ += slot % 44100;
         shape.padding = remainder_ >= 44100;
@@ -95,7 +95,7 @@ class SourceBuilder {
   }
 
  private:
-  FrameShape spec_;
+  FrameShape shape_;
   Source src_;
   bool padded_ = true;
   Bytes cache_[2][61];

@@ -1,6 +1,6 @@
 // Choosing a source for the Split page: the scan through the real page,
 // what the page shows, and the refusal boxes.
-#include "mpeg/win/open_source.h"
+#include "split/win/open_source.h"
 
 #include <gtest/gtest.h>
 

@@ -371,6 +371,9 @@ TEST_F(SplitRunTest, RunningPageIsBusyAndAHaltFinishesTheTrackUnderWay) {
     }
     Click(page_, IDC_SPLIT_ACTION);
     EXPECT_EQ(Text(page_, IDC_SPLIT_ACTION), "Halting...");
+    // While the halt is pending a press starts nothing.
+    Click(page_, IDC_SPLIT_ACTION);
+    EXPECT_EQ(Text(page_, IDC_SPLIT_ACTION), "Halting...");
     gate.Open();
     ExpectBox(WaitForEnd(), kCancelled, MB_ICONWARNING);
   }

@@ -16,7 +16,7 @@
 #include "app/win/page_run.h"
 #include "app/win/pages.h"
 #include "mpeg/source_scan.h"
-#include "mpeg/win/open_source.h"
+#include "split/win/open_source.h"
 #include "resource_ids.h"
 #include "split/cue_sheet.h"
 #include "split/time_text.h"
@@ -25,8 +25,6 @@
 #include "split/win/track_marks.h"
 
 namespace {
-
-constexpr int64_t kMaxCueSheetBytes = 1 << 20;
 
 const char kFieldInfo[] =
     "Possible fields that will be parsed are:\n\n"
@@ -41,7 +39,6 @@ const char kCreateTracksCaption[] = "Create Tracks";
 const char kCueFilter[] = "CUE Sheets (*.cue)\0*.cue\0";
 const char kCueImportTitle[] = "Import Track Times From .CUE File";
 const char kCueExportTitle[] = "Export Track Times To .CUE File";
-const char kCueUnreadable[] = "The .CUE file you chose could not be read.  Please choose another file.";
 const char kCueNothingToExport[] = "There are no track times to export.  Please add a time first.";
 const char kCueOverSource[] = "The .CUE file cannot be written over the source file.  Please choose another name.";
 const char kCueWriteError[] = "There has been a file error while trying to export the track times.  Please try again.";
@@ -134,17 +131,6 @@ bool ChooseCueSheet(HWND page, bool save, char (&path)[snip::kPathChars]) {
   return GetOpenFileNameA(&dialog) != 0;
 }
 
-bool ReadCueSheetFile(const char* path, std::string* text) {
-  snip::File file = snip::File::OpenRead(path);
-  if (!file.IsOpen()) return false;
-  int64_t size = file.Size();
-  if (size < 0 || size > kMaxCueSheetBytes) return false;
-  text->assign(static_cast<size_t>(size), '\0');
-  int64_t got = file.ReadFull(text->data(), text->size());
-  if (got != size) return false;
-  char extra = 0;
-  return file.Read(&extra, 1) == 0;  // the file must not have grown meanwhile
-}
 
 void CopyText(char* field, size_t fieldSize, const std::string& text) {
   size_t n = text.size() < fieldSize - 1 ? text.size() : fieldSize - 1;
@@ -156,8 +142,8 @@ void ImportCueSheet(HWND page) {
   char path[snip::kPathChars];
   if (!ChooseCueSheet(page, false, path)) return;
   std::string text;
-  if (!ReadCueSheetFile(path, &text)) {
-    Warn(page, kCueUnreadable);
+  if (!snip::ReadCueSheetFile(path, &text)) {
+    Warn(page, snip::kCueUnreadableMessage);
     return;
   }
   snip::CueSheet sheet;

@@ -1,4 +1,4 @@
-#include "mpeg/win/open_source.h"
+#include "split/win/open_source.h"
 
 #include <cstdio>
 
