@@ -533,10 +533,10 @@ TEST_F(SplitRunTest, ExistingFilesAreReplacedOnlyAfterAYes) {
 }
 
 TEST_F(SplitRunTest, ASlowScanLeavesTheWindowWorkingAndCancelStopsIt) {
-  // A source read at about 4 MB a second: its scan takes seconds.
+  // A source read at under 1 MB a second: its scan takes many seconds.
   snip::test::WriteBytes(sourcePath_, snip::test::MakeJunk(8 << 20, 5));
   snip::SetFileFaultHook([ui = GetCurrentThreadId()](snip::FileOp op, const std::string&, int64_t, size_t n) {
-    if (op == snip::FileOp::Read && GetCurrentThreadId() != ui) Sleep(static_cast<DWORD>(1 + n / 4096));
+    if (op == snip::FileOp::Read && GetCurrentThreadId() != ui) Sleep(static_cast<DWORD>(5 + n / 1024));
     return static_cast<int64_t>(n);
   });
   FileDialogDriver open("Select An MP3 Source File", {WinPath(sourcePath_)});
