@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "app/file_io.h"
 #include "mpeg/frame_header.h"
 #include "mpeg/source_scan.h"
+#include "split/frame_cut.h"
 #include "split/track_naming.h"
 
 namespace snip {
@@ -310,9 +312,20 @@ SplitOutcome RunSplit(const SplitJob& job, const SplitHooks& hooks, SplitSummary
   if (!PlanCuts(job, &source, &plan)) return SplitOutcome::FileError;
   if (!source.Seek(plan.start)) return SplitOutcome::FileError;
 
-  std::vector<uint8_t> buffer(kWindowSize);
+  // A variable-bitrate source is cut on frame starts by sample time; its
+  // buffers are made only for such a source.
+  std::vector<uint8_t> buffer(job.variableBitrate ? 0 : kWindowSize);
   SourceWindow window(source, plan.start, plan.audioEnd, buffer);
   TrackCutter cutter(window, plan.start, plan.audioEnd, job.bitrateIndex, hooks);
+  std::unique_ptr<FrameTimeCutter> frameCutter;
+  if (job.variableBitrate) {
+    frameCutter = std::make_unique<FrameTimeCutter>(source, plan.start, plan.audioEnd, hooks.progress);
+  }
+  auto cutTimeAfterTrack = [&](size_t k) -> int64_t {
+    if (job.equalSegments) return plan.segment > 0 ? static_cast<int64_t>(k + 1) * plan.segment : INT64_MAX;
+    if (k + 1 < job.marks.size()) return job.marks[k + 1].offset;
+    return INT64_MAX;
+  };
 
   for (size_t k = 0;; ++k) {
     if (hooks.haltRequested && hooks.haltRequested()) return SplitOutcome::Cancelled;
@@ -334,7 +347,25 @@ SplitOutcome RunSplit(const SplitJob& job, const SplitHooks& hooks, SplitSummary
     OutputFile track = OutputFile::Create(name);
     if (!track.IsOpen()) return SplitOutcome::FileError;
 
-    CopyResult result = cutter.CopyTrack(track.Stream(), plan.CutAfterTrack(k));
+    CopyResult result;
+    if (frameCutter) {
+      switch (frameCutter->CopyTrack(track.Stream(), cutTimeAfterTrack(k))) {
+        case FrameTimeCutter::Result::Cut:
+          result = CopyResult::Cut;
+          break;
+        case FrameTimeCutter::Result::SourceEnded:
+          result = CopyResult::SourceEnded;
+          break;
+        case FrameTimeCutter::Result::ReadFailed:
+          result = CopyResult::ReadFailed;
+          break;
+        default:
+          result = CopyResult::WriteFailed;
+          break;
+      }
+    } else {
+      result = cutter.CopyTrack(track.Stream(), plan.CutAfterTrack(k));
+    }
     if (result == CopyResult::ReadFailed || result == CopyResult::WriteFailed) return SplitOutcome::FileError;
     if (plan.hasTag && !track.Stream().Write(plan.tag, kTagSize)) return SplitOutcome::FileError;
     if (!track.Commit(job.replaceExisting)) {
