@@ -224,7 +224,7 @@ ScanResult SourceScan(File& file) {
 int StoreScanResult(PropertyEntry* list, const ScanResult& result) {
   if (!StoreScanValue(list, kPropBitRateBinary, "Bit Rate Binary", result.bitrateIndex)) return 0;
   if (!StoreScanValue(list, kPropBitRate, "Bit Rate", result.bitrate)) return 0;
-  if (!StoreScanValue(list, kPropFirstFrame, "First Frame", static_cast<int32_t>(result.audioStart))) return 0;
+  if (!StoreScanValue(list, kPropFirstFrame, "First Frame", result.audioStart)) return 0;
   if (!StoreScanValue(list, kPropVariableBitRate, "Variable Bit Rate", result.variableBitrate ? 1 : 0)) return 0;
   return 1;
 }

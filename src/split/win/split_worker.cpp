@@ -31,7 +31,7 @@ bool ReadSplitJob(HWND page, snip::SplitJob* job) {
   auto* list = reinterpret_cast<PropertyEntry*>(GetWindowLongPtrA(page, GWLP_USERDATA));
   int32_t bitrate = 0;
   int32_t bitrateIndex = 0;
-  int32_t firstFrame = 0;
+  int64_t firstFrame = 0;
   if (!list || !ReadScanValue(list, kPropBitRate, &bitrate) ||
       !ReadScanValue(list, kPropBitRateBinary, &bitrateIndex) || !ReadScanValue(list, kPropFirstFrame, &firstFrame)) {
     return false;
