@@ -15,7 +15,7 @@
 #include "app/property_list.h"
 #include "mpeg/lame_tag.h"
 #include "mpeg/source_scan.h"
-#include "mpeg/win/open_source.h"
+#include "split/win/open_source.h"
 #include "support/mpeg_frames.h"
 #include "resource_ids.h"
 #include "split/split_engine.h"
