@@ -3,6 +3,7 @@
 #include <cctype>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "app/file_io.h"
@@ -21,14 +22,41 @@ namespace snip::cli {
 namespace {
 
 volatile std::sig_atomic_t g_haltRequested = 0;
+// Set while a split or join runs, which honours a halt request between
+// tracks or files.
+volatile std::sig_atomic_t g_runActive = 0;
 
 extern "C" void OnInterrupt(int) {
-  g_haltRequested = 1;
-  // A second Ctrl+C is not caught any more.
-  std::signal(SIGINT, SIG_DFL);
+  if (g_runActive && !g_haltRequested) {
+    g_haltRequested = 1;
+    std::signal(SIGINT, OnInterrupt);  // some systems reset the handler
+    return;
+  }
+  // Nothing can honour a request, or this is the second Ctrl+C: end now,
+  // leaving no unfinished file behind.
+  RemoveUnfinishedOutputs();
+  std::_Exit(kExitHalted);
 }
 
 bool HaltRequested() { return g_haltRequested != 0; }
+
+// Marks a run as one that honours halt requests for as long as it exists.
+struct ActiveRun {
+  ActiveRun() { g_runActive = 1; }
+  ~ActiveRun() { g_runActive = 0; }
+};
+
+// A refusal's second line, naming the file it is about.
+void NameFile(const std::string& path, const char* what) { std::fprintf(stderr, "\"%s\" %s\n", path.c_str(), what); }
+
+const char kNotAFile[] = "is not a file (a folder, pipe or device).";
+const char kCannotOpen[] = "cannot be opened.";
+
+// Names a file that could not be opened for reading, and why.
+void NameUnopened(const std::string& path) {
+  PathKind kind = KindOf(path);
+  NameFile(path, kind == PathKind::Folder || kind == PathKind::Special ? kNotAFile : kCannotOpen);
+}
 
 int Refuse(const std::string& message, int status = kExitRefused) {
   std::fprintf(stderr, "%s\n", message.c_str());
@@ -129,6 +157,10 @@ std::string TrackOverCueSheet(const SplitJob& job, const std::string& cueSheet, 
   return {};
 }
 
+std::string TakenMessage(const std::string& path) {
+  return "\"" + path + "\" already exists.  Give --overwrite to replace it.";
+}
+
 std::string TrackLabel(const char* verb, int number) {
   char label[48];
   std::snprintf(label, sizeof label, "%s... [%03d]", verb, number);
@@ -141,7 +173,11 @@ void InstallHaltHandler() { std::signal(SIGINT, OnInterrupt); }
 
 int ScanCommand(const std::string& path) {
   File file = File::OpenRead(path);
-  if (!file.IsOpen()) return Refuse(ScanMessage(ScanOutcome::Unusable));
+  if (!file.IsOpen()) {
+    Refuse(ScanMessage(ScanOutcome::Unusable));
+    NameUnopened(path);
+    return kExitRefused;
+  }
   ScanResult scan = SourceScan(file);
   if (scan.outcome != ScanOutcome::Accepted) return Refuse(ScanMessage(scan.outcome));
   uint8_t tag[128] = {};
@@ -161,7 +197,11 @@ int SplitCommand(const SplitOptions& options) {
 
   // The source as the page examines a chosen file.
   File source = File::OpenRead(options.source);
-  if (!source.IsOpen()) return Refuse(ScanMessage(ScanOutcome::Unusable));
+  if (!source.IsOpen()) {
+    Refuse(ScanMessage(ScanOutcome::Unusable));
+    NameUnopened(options.source);
+    return kExitRefused;
+  }
   ScanResult scan = SourceScan(source);
   if (scan.outcome != ScanOutcome::Accepted) return Refuse(ScanMessage(scan.outcome));
   int64_t sourceSize = source.Size();
@@ -171,7 +211,11 @@ int SplitCommand(const SplitOptions& options) {
   TrackList list;
   if (!options.cueSheet.empty()) {
     std::string text;
-    if (!ReadCueSheetFile(options.cueSheet, &text)) return Refuse(kCueUnreadable);
+    if (!ReadCueSheetFile(options.cueSheet, &text)) {
+      Refuse(kCueUnreadable);
+      if (!File::OpenRead(options.cueSheet).IsOpen()) NameUnopened(options.cueSheet);
+      return kExitRefused;
+    }
     CueSheet sheet;
     int errorLine = 0;
     std::string message;
@@ -196,12 +240,25 @@ int SplitCommand(const SplitOptions& options) {
   job.firstFrame = scan.audioStart;
   job.marks = list.Marks();
   job.equalSegments = options.equalSegments;
+  job.replaceExisting = options.overwrite;
 
   SplitRefusal refusal = ValidateSplitJob(job);
   if (refusal != SplitRefusal::None) return Refuse(SplitRefusalMessage(refusal));
   std::string clash = TrackOverCueSheet(job, options.cueSheet, sourceSize);
   if (!clash.empty()) {
     return Refuse("The track \"" + clash + "\" would be written over the CUE sheet.  Please change the name.");
+  }
+  // No file the run did not make is replaced without --overwrite, and none
+  // that is not a file at all.
+  std::vector<std::string> planned;
+  if (!PlannedTrackNames(job, &planned)) return Refuse(SplitOutcomeMessage(SplitOutcome::FileError));
+  for (const std::string& name : ExistingTrackNames(planned)) {
+    if (KindOf(name) != PathKind::Regular) {
+      Refuse(SplitOutcomeMessage(SplitOutcome::FileError));
+      NameFile(name, kNotAFile);
+      return kExitRefused;
+    }
+    if (!options.overwrite) return Refuse(TakenMessage(name));
   }
 
   ProgressBar bar = ProgressBar::ForStandardError();
@@ -210,14 +267,29 @@ int SplitCommand(const SplitOptions& options) {
   hooks.trackStarted = [&bar](int number) { bar.SetLabel(TrackLabel("Creating", number)); };
   hooks.progress = [&bar](int64_t done, int64_t total) { bar.Update(done, total); };
   SplitSummary summary;
-  SplitOutcome outcome = RunSplit(job, hooks, &summary);
+  SplitOutcome outcome;
+  {
+    ActiveRun active;
+    outcome = RunSplit(job, hooks, &summary);
+  }
   bar.Clear();
 
   for (size_t n = 0; n < summary.files.size(); ++n) {
     std::printf("%s\t%s\n", TimeText(TrackStart(job, n)).c_str(), summary.files[n].c_str());
   }
   std::fflush(stdout);
+  if (outcome == SplitOutcome::NameTaken) {
+    std::fprintf(stderr, "%s\n", TakenMessage(summary.takenName).c_str());
+    return kExitRefused;
+  }
   std::fprintf(stderr, "%s\n", SplitOutcomeMessage(outcome));
+  // The source ran out before these marks: they start no track.
+  if (outcome == SplitOutcome::Completed && !job.equalSegments) {
+    for (size_t n = summary.files.size(); n < job.marks.size(); ++n) {
+      std::fprintf(stderr, "No track for the mark %s: it lies past the end of the source.\n",
+                   TimeText(job.marks[n].offset).c_str());
+    }
+  }
   switch (outcome) {
     case SplitOutcome::Completed:
       return kExitOk;
@@ -236,11 +308,44 @@ int JoinCommand(const JoinOptions& options) {
   hooks.haltRequested = HaltRequested;
   hooks.lineStarted = [&bar](int number) { bar.SetLabel(TrackLabel("Joining", number)); };
   hooks.progress = [&bar](int64_t done, int64_t total) { bar.Update(done, total); };
-  JoinOutcome outcome = RunJoin(options.destination, options.inputs, hooks);
+  JoinReport report;
+  JoinOutcome outcome;
+  {
+    ActiveRun active;
+    outcome = RunJoin(options.destination, options.inputs, hooks, options.overwrite, &report);
+  }
   bar.Clear();
 
-  // A halt is silent, as on the page; every other outcome has its message.
+  if (outcome == JoinOutcome::DestinationExists) {
+    std::fprintf(stderr, "%s\n", TakenMessage(options.destination).c_str());
+    return kExitRefused;
+  }
+  // A halt is silent, as on the page; every other outcome has its message,
+  // and the file it is about.
   if (const char* message = JoinOutcomeMessage(outcome)) std::fprintf(stderr, "%s\n", message);
+  switch (report.problem) {
+    case JoinProblem::CannotOpen:
+      NameUnopened(report.file);
+      break;
+    case JoinProblem::NotAFile:
+      NameFile(report.file, kNotAFile);
+      break;
+    case JoinProblem::TooShort:
+      NameFile(report.file, "is shorter than 128 bytes.");
+      break;
+    case JoinProblem::IsDestination:
+      NameFile(report.file, "is the destination.");
+      break;
+    case JoinProblem::ReadFailed:
+      NameFile(report.file, "could not be read.");
+      break;
+    case JoinProblem::WriteFailed:
+      NameFile(report.file, "could not be written.");
+      break;
+    case JoinProblem::Exists:
+    case JoinProblem::None:
+      break;
+  }
   switch (outcome) {
     case JoinOutcome::Completed:
       return kExitOk;

@@ -67,6 +67,8 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   splitCommand->add_flag("-e,--equal", split.equalSegments,
                          "Split all into equal segments as long as the first cut time");
+  splitCommand->add_flag("--overwrite", split.overwrite,
+                         "Let tracks replace files of the same names (without it an existing file is never replaced)");
   splitCommand->callback([&] {
     if (at->count() == 0 && cue->count() == 0) throw CLI::RequiredError("--at or --cue");
   });
@@ -75,6 +77,8 @@ int main(int argc, char** argv) {
   CLI::App* joinCommand = app.add_subcommand("join", "Join MP3 files, in the order given, into one file.");
   joinCommand->add_option("DEST", join.destination, "The file to write")->type_name("");
   joinCommand->add_option("INPUT", join.inputs, "The files to join, two or more")->type_name("");
+  joinCommand->add_flag("--overwrite", join.overwrite,
+                        "Let the joined file replace an existing DEST (without it an existing file is never replaced)");
 
   try {
     app.parse(argc, argv);

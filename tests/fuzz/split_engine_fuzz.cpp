@@ -124,6 +124,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
       FUZZ_CHECK(outcome == snip::SplitOutcome::FileError,
                  "a failed read or write did not end as a file error: " + snip::fuzz::Describe(s.fault));
+      FUZZ_CHECK(snip::fuzz::ScratchFiles().size() == summary.files.size() + 1,
+                 "a failed split left more than its finished tracks");
       return 0;
     }
   }

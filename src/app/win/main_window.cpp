@@ -1,4 +1,5 @@
 // The main window: tab control, the four pages, the message loop.
+#include "app/file_io.h"
 #include "app/win/pages.h"
 
 #include <commctrl.h>
@@ -117,6 +118,9 @@ int RunProgram(HINSTANCE instance) {
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
+  // The program ends with a run still going: the file it was writing goes
+  // with it, and every finished one stays.
+  snip::RemoveUnfinishedOutputs();
   DestroyIcon(icon);
   FreePropertyList(list);
   // A failing GetMessageA (-1) ends the loop too, rather than spinning on it.

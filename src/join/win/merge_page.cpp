@@ -140,7 +140,8 @@ void ChooseJoinDestination(HWND page) {
   dialog.nMaxFile = sizeof(path);
   dialog.lpstrTitle = "Select MP3 Destination File";
   dialog.lpstrDefExt = "mp3";
-  dialog.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST;
+  // An existing file is replaced only when the user says so here.
+  dialog.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT;
   if (GetSaveFileNameA(&dialog)) SetDlgItemTextA(page, IDC_MERGE_DESTINATION, path);
 }
 

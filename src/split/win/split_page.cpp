@@ -192,15 +192,10 @@ void ExportCueSheet(HWND page) {
   }
 
   std::string sheet = snip::FormatCueSheet(FileNameOf(source), tracks);
-  snip::File file = snip::File::Create(path);
-  if (!file.IsOpen()) {
-    Warn(page, kCueWriteError);
-    return;
-  }
-  bool written = file.Write(sheet.data(), sheet.size());
-  written = file.Close() && written;
-  if (!written) {
-    DeleteFileA(path);  // a part of a sheet is of no use to anyone
+  // The save dialog asked before an existing sheet is replaced; the sheet
+  // takes its name only when it is written completely.
+  snip::OutputFile file = snip::OutputFile::Create(path);
+  if (!file.IsOpen() || !file.Stream().Write(sheet.data(), sheet.size()) || !file.Commit(true)) {
     Warn(page, kCueWriteError);
   }
 }

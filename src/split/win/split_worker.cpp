@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "app/property_list.h"
 #include "app/win/pages.h"
@@ -102,6 +103,31 @@ bool ReadSplitJob(HWND page, snip::SplitJob* job) {
 
 }  // namespace
 
+namespace {
+
+// What a worker is handed: its page and the job read from it.
+struct SplitRun {
+  HWND page;
+  snip::SplitJob job;
+};
+
+// Asks once before a run that would replace files that are there already.
+// True when the run may go ahead; the job then replaces them.
+bool MayReplaceExisting(HWND page, snip::SplitJob* job) {
+  std::vector<std::string> planned;
+  if (!snip::PlannedTrackNames(*job, &planned)) return true;  // the run reports the file error
+  size_t existing = snip::ExistingTrackNames(planned).size();
+  if (existing == 0) return true;
+  char question[120];
+  std::snprintf(question, sizeof(question), "%u files in the destination folder would be replaced. Replace them?",
+                static_cast<unsigned>(existing));
+  if (MessageBoxA(page, question, kAppCaption, MB_YESNO | MB_ICONWARNING) != IDYES) return false;
+  job->replaceExisting = true;
+  return true;
+}
+
+}  // namespace
+
 void OnCreateTracks(HWND page) {
   if (GetWindowTextLengthA(GetDlgItem(page, IDC_SPLIT_SOURCE)) <= 0 ||
       GetWindowTextLengthA(GetDlgItem(page, IDC_SPLIT_TEMPLATE)) <= 0) {
@@ -112,13 +138,31 @@ void OnCreateTracks(HWND page) {
     SetDlgItemTextA(page, IDC_PAGE_ACTION, kHaltingCaption);
     return;
   }
+  // The job is read and checked here, while the page is idle, so that the
+  // question about existing files comes before anything starts.
+  auto* run = new SplitRun{page, {}};
+  if (!ReadSplitJob(page, &run->job)) {
+    delete run;
+    Tell(page, snip::SplitOutcomeMessage(snip::SplitOutcome::FileError), MB_ICONWARNING);
+    return;
+  }
+  snip::SplitRefusal refusal = snip::ValidateSplitJob(run->job);
+  if (refusal != snip::SplitRefusal::None) {
+    delete run;
+    Tell(page, snip::SplitRefusalMessage(refusal), MB_ICONWARNING);
+    return;
+  }
+  if (!MayReplaceExisting(page, &run->job)) {
+    delete run;
+    return;
+  }
   // The page is busy before the worker exists, so that a second press can
-  // only ask this run to halt; the worker leaves this state again when it
-  // refuses the job.
+  // only ask this run to halt.
   SetPageBusy(page, true);
   SetDlgItemTextA(page, IDC_PAGE_ACTION, "Cancel");
-  HANDLE thread = CreateThread(nullptr, 0, SplitWorker, page, 0, nullptr);
+  HANDLE thread = CreateThread(nullptr, 0, SplitWorker, run, 0, nullptr);
   if (!thread) {
+    delete run;
     ResetSplitRun(page);
     Tell(page, snip::SplitOutcomeMessage(snip::SplitOutcome::FileError), MB_ICONWARNING);
     return;
@@ -127,19 +171,10 @@ void OnCreateTracks(HWND page) {
 }
 
 DWORD WINAPI SplitWorker(LPVOID parameter) {
-  HWND page = static_cast<HWND>(parameter);
-  snip::SplitJob job;
-  if (!ReadSplitJob(page, &job)) {
-    ResetSplitRun(page);
-    Tell(page, snip::SplitOutcomeMessage(snip::SplitOutcome::FileError), MB_ICONWARNING);
-    return 0;
-  }
-  snip::SplitRefusal refusal = snip::ValidateSplitJob(job);
-  if (refusal != snip::SplitRefusal::None) {
-    ResetSplitRun(page);
-    Tell(page, snip::SplitRefusalMessage(refusal), MB_ICONWARNING);
-    return 0;
-  }
+  auto* run = static_cast<SplitRun*>(parameter);
+  HWND page = run->page;
+  snip::SplitJob job = std::move(run->job);
+  delete run;
 
   snip::SplitHooks hooks;
   hooks.haltRequested = [page] { return HaltRequested(page); };

@@ -4,10 +4,12 @@
 
 #include <windows.h>
 
-// Create Tracks (1023) pressed: validates the two edits and starts a run, or
-// asks the running one to halt.
+// Create Tracks (1023) pressed: reads and checks the job, asks before
+// replacing existing files, and starts a run; or asks the running one to
+// halt.
 void OnCreateTracks(HWND page);
 
-DWORD WINAPI SplitWorker(LPVOID page);
+// The worker thread; its parameter is the run OnCreateTracks prepared.
+DWORD WINAPI SplitWorker(LPVOID run);
 bool HaltRequested(HWND page);
 void SetPageBusy(HWND page, bool busy);
