@@ -9,6 +9,7 @@
 #include "mpeg/frame_header.h"
 #include "mpeg/source_scan.h"
 #include "split/track_naming.h"
+#include "split/track_tags.h"
 
 namespace snip {
 
@@ -239,6 +240,14 @@ struct CutPlan {
     return audioEnd;
   }
 
+  // The number of tracks a run makes: one more than the first track whose
+  // cut lies at or past the end of the audio.
+  size_t TrackCount() const {
+    size_t k = 0;
+    while (CutAfterTrack(k) < audioEnd) ++k;
+    return k + 1;
+  }
+
   // The name of track k; false when it cannot be built or would not lie
   // directly in the folder.
   bool TrackName(size_t k, std::string* name) const {
@@ -308,6 +317,12 @@ SplitOutcome RunSplit(const SplitJob& job, const SplitHooks& hooks, SplitSummary
   File source;
   CutPlan plan;
   if (!PlanCuts(job, &source, &plan)) return SplitOutcome::FileError;
+  TrackTags tags;
+  size_t trackCount = 0;
+  if (job.tagTracks) {
+    tags = TrackTags(job, source, plan.hasTag ? plan.tag : nullptr);
+    trackCount = plan.TrackCount();
+  }
   if (!source.Seek(plan.start)) return SplitOutcome::FileError;
 
   std::vector<uint8_t> buffer(kWindowSize);
@@ -334,9 +349,21 @@ SplitOutcome RunSplit(const SplitJob& job, const SplitHooks& hooks, SplitSummary
     OutputFile track = OutputFile::Create(name);
     if (!track.IsOpen()) return SplitOutcome::FileError;
 
+    // A tagged track's own ID3v2 tag comes first; whatever else goes before
+    // the audio follows it.
+    if (job.tagTracks) {
+      std::vector<uint8_t> lead = tags.Id3v2For(k, trackCount);
+      if (!track.Stream().Write(lead.data(), lead.size())) return SplitOutcome::FileError;
+    }
     CopyResult result = cutter.CopyTrack(track.Stream(), plan.CutAfterTrack(k));
     if (result == CopyResult::ReadFailed || result == CopyResult::WriteFailed) return SplitOutcome::FileError;
-    if (plan.hasTag && !track.Stream().Write(plan.tag, kTagSize)) return SplitOutcome::FileError;
+    uint8_t ownTag[kTagSize];
+    const uint8_t* tail = plan.hasTag ? plan.tag : nullptr;
+    if (job.tagTracks) {
+      tags.Id3v1For(k, trackCount, ownTag);
+      tail = ownTag;
+    }
+    if (tail && !track.Stream().Write(tail, kTagSize)) return SplitOutcome::FileError;
     if (!track.Commit(job.replaceExisting)) {
       if (!job.replaceExisting && KindOf(name) != PathKind::Missing) {
         if (summary) summary->takenName = name;
