@@ -1,5 +1,6 @@
 #include "tags/id3v1.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -34,7 +35,13 @@ bool ReadId3v1(const uint8_t tag[kId3v1Size], TagInfo* info) {
   int genre = tag[127];
   if (genre != 255) {
     const char* name = Id3v1GenreName(genre);
-    info->genre = *name ? name : "(" + std::to_string(genre) + ")";
+    if (*name) {
+      info->genre = name;
+    } else {
+      char number[8];
+      std::snprintf(number, sizeof number, "(%d)", genre);
+      info->genre = number;
+    }
   }
   return true;
 }

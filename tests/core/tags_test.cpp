@@ -4,6 +4,7 @@
 // give what can be read.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -180,8 +181,9 @@ Bytes Unsync(const Bytes& in) {
   return out;
 }
 Bytes Text(int encoding, const std::string& latin1) {
-  Bytes b = {static_cast<uint8_t>(encoding)};
-  b.insert(b.end(), latin1.begin(), latin1.end());
+  Bytes b(latin1.size() + 1);
+  b[0] = static_cast<uint8_t>(encoding);
+  std::copy(latin1.begin(), latin1.end(), b.begin() + 1);
   return b;
 }
 Bytes Tag(int major, uint8_t flags, const Bytes& body, bool footer = false) {

@@ -196,7 +196,9 @@ DWORD WINAPI JoinWorker(LPVOID param) {
     std::snprintf(status, sizeof(status), "Status: Joining... [%03d]", lineNumber);
     SetDlgItemTextA(page, IDC_MERGE_STATUS, status);
   };
-  snip::JoinOutcome outcome = snip::RunJoin(destination, inputs, hooks);
+  // The page asked before an existing destination was chosen.
+  bool oneTag = IsDlgButtonChecked(page, IDC_MERGE_TAGS) == BST_CHECKED;
+  snip::JoinOutcome outcome = snip::RunJoin(destination, inputs, hooks, true, nullptr, oneTag);
 
   ReturnToIdle(page);
   const char* message = snip::JoinOutcomeMessage(outcome);
