@@ -29,6 +29,7 @@ enum PropertyId : int32_t {
   kPropMergeWindow = 5,
   kPropHelpWindow = 6,
   kPropAboutWindow = 7,
+  kPropVariableBitRate = 8,
 };
 
 PropertyEntry* CreatePropertyList(void* data, PropertyReleaseFn release, int32_t id, const char* name);

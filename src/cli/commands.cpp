@@ -131,8 +131,12 @@ int64_t TrackStart(const SplitJob& job, size_t n) {
 }
 
 // Number of tracks a run can make at most, for checks made before it starts.
-int64_t MostTracks(const SplitJob& job, int64_t sourceSize) {
+int64_t MostTracks(const SplitJob& job, const ScanResult& scan, int64_t sourceSize) {
   if (!job.equalSegments) return static_cast<int64_t>(job.marks.size());
+  if (job.variableBitrate) {
+    if (job.marks[1].offset <= 0) return 1;
+    return scan.DurationHundredths() / job.marks[1].offset + 2;
+  }
   int64_t segmentBytes = static_cast<int64_t>(job.marks[1].offset) * BytesPerHundredth(job.bitrate);
   if (segmentBytes <= 0) return 1;
   return (sourceSize - job.firstFrame) / segmentBytes + 2;
@@ -140,10 +144,11 @@ int64_t MostTracks(const SplitJob& job, int64_t sourceSize) {
 
 // The name of a track that would land on the CUE sheet the marks came from,
 // or empty. Track names always end in ".mp3", so only such a sheet can be hit.
-std::string TrackOverCueSheet(const SplitJob& job, const std::string& cueSheet, int64_t sourceSize) {
+std::string TrackOverCueSheet(const SplitJob& job, const ScanResult& scan, const std::string& cueSheet,
+                              int64_t sourceSize) {
   if (cueSheet.empty() || !EndsWithMp3(cueSheet)) return {};
   std::string folder = job.folder.empty() ? FolderOf(job.sourcePath) : job.folder;
-  int64_t tracks = MostTracks(job, sourceSize);
+  int64_t tracks = MostTracks(job, scan, sourceSize);
   for (int64_t n = 0; n < tracks; ++n) {
     const SplitMark* mark = n < static_cast<int64_t>(job.marks.size()) ? &job.marks[static_cast<size_t>(n)] : nullptr;
     char name[kPathChars] = {};
@@ -183,12 +188,24 @@ int ScanCommand(const std::string& path) {
   uint8_t tag[128] = {};
   bool tagged = ReadId3v1Tag(file, tag) != 0 && tag[0] != 0;
 
-  std::printf("Bit Rate: %d kbps\n", static_cast<int>(scan.bitrate));
-  std::printf("Bit rate index: %d\n", static_cast<int>(scan.bitrateIndex));
+  std::printf("%s\n", BitRateText(scan.variableBitrate, scan.bitrate).c_str());
+  if (!scan.variableBitrate) std::printf("Bit rate index: %d\n", static_cast<int>(scan.bitrateIndex));
   std::printf("First frame: %lld\n", static_cast<long long>(scan.audioStart));
-  if (scan.hasInfoFrame) std::printf("Info frame: %lld\n", static_cast<long long>(scan.firstHeader));
+  if (scan.hasInfoFrame) {
+    std::printf("%s frame: %lld\n", scan.variableBitrate ? scan.summaryName : "Info",
+                static_cast<long long>(scan.firstHeader));
+  }
   if (scan.id3v2Size > 0) std::printf("ID3v2 tag: %lld bytes\n", static_cast<long long>(scan.id3v2Size));
   std::printf("ID3v1 tag: %s\n", tagged ? "present" : "none");
+  if (scan.variableBitrate) {
+    // The stream's own measure, which the constant-bitrate report leaves
+    // to the bit rate.
+    std::printf("Frames: %lld\n", static_cast<long long>(scan.frames));
+    std::printf("Duration: %s (%lld samples at %d Hz)\n", TimeText(scan.DurationHundredths()).c_str(),
+                static_cast<long long>(scan.samples), scan.sampleRate);
+    if (scan.encoderDelay >= 0) std::printf("Encoder delay: %d samples\n", scan.encoderDelay);
+    if (scan.encoderPadding >= 0) std::printf("Encoder padding: %d samples\n", scan.encoderPadding);
+  }
   return kExitOk;
 }
 
@@ -228,7 +245,8 @@ int SplitCommand(const SplitOptions& options) {
   for (const std::string& time : options.times) {
     if (list.Add(time) == AddResult::NotATime) {
       return Refuse(
-          "\"" + time + "\" is not a time.  Please give times as minutes:seconds.hundredths, such as 4:05.50.",
+          "\"" + time + "\" is not a time.  Please give times as minutes:seconds.hundredths, such as 4:05.50, or as "
+          "hours:minutes:seconds.hundredths, such as 1:04:05.50.",
           kExitUsage);
     }
   }
@@ -241,6 +259,7 @@ int SplitCommand(const SplitOptions& options) {
   job.bitrate = scan.bitrate;
   job.bitrateIndex = scan.bitrateIndex;
   job.firstFrame = scan.audioStart;
+  job.variableBitrate = scan.variableBitrate;
   job.marks = list.Marks();
   job.equalSegments = options.equalSegments;
   job.replaceExisting = options.overwrite;
@@ -250,7 +269,7 @@ int SplitCommand(const SplitOptions& options) {
 
   SplitRefusal refusal = ValidateSplitJob(job);
   if (refusal != SplitRefusal::None) return Refuse(SplitRefusalMessage(refusal));
-  std::string clash = TrackOverCueSheet(job, options.cueSheet, sourceSize);
+  std::string clash = TrackOverCueSheet(job, scan, options.cueSheet, sourceSize);
   if (!clash.empty()) {
     return Refuse("The track \"" + clash + "\" would be written over the CUE sheet.  Please change the name.");
   }

@@ -1,4 +1,4 @@
-// snipwise: splits constant-bitrate MP3 recordings at listed times, joins MP3
+// snipwise: splits MP3 recordings at listed times, joins MP3
 // files and examines a source, from the command line.
 #include <CLI/CLI.hpp>
 
@@ -32,21 +32,22 @@ int main(int argc, char** argv) {
   UseUtf8Console();
 #endif
 
-  CLI::App app{"MP3 Snipwise: cuts constant-bitrate MP3 recordings into tracks at listed times and joins MP3 files."};
+  CLI::App app{"MP3 Snipwise: cuts MP3 recordings (constant or variable bit rate) into tracks at listed times and joins MP3 files."};
   app.name("snipwise");
   app.require_subcommand(1);
   app.footer(
-      "Times are minutes, seconds and hundredths from the start of the recording, as 004:05.50 or 4:05.50. The\n"
+      "Times are minutes, seconds and hundredths from the start of the recording, as 004:05.50 or 4:05.50, or\n"
+      "hours, minutes, seconds and hundredths, as 17:04:05.50; text that is not such a time is refused. The\n"
       "digits after the point are hundredths as a number: 4:05.5 is 4:05.05, not 4:05.50.\n"
       "Exit status: 0 done, 1 refused or failed (the message says why), 2 wrong command line, 130 interrupted.");
 
   std::string scanPath;
-  CLI::App* scan = app.add_subcommand("scan", "Show the bit rate, the first frame and the ID3v1 tag of an MP3 file.");
+  CLI::App* scan = app.add_subcommand("scan", "Show the bit rate, the first frame and the ID3v1 tag of an MP3 file (and, for a variable bit rate, its frames and length).");
   scan->add_option("FILE", scanPath, "The MP3 file to examine")->type_name("")->required();
 
   SplitOptions split;
   CLI::App* splitCommand = app.add_subcommand("split", "Cut an MP3 file into tracks at the given times.");
-  splitCommand->add_option("SOURCE", split.source, "The constant-bitrate MP3 file to cut")->type_name("")->required();
+  splitCommand->add_option("SOURCE", split.source, "The MP3 file to cut")->type_name("")->required();
   CLI::Option* at =
       splitCommand->add_option("-a,--at", split.times, "A cut time; give as many as needed (000:00.00 is added first)")
           ->type_name("TIME");

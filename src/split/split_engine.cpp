@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "app/file_io.h"
 #include "mpeg/frame_header.h"
 #include "mpeg/source_scan.h"
+#include "split/frame_cut.h"
 #include "split/track_naming.h"
 #include "split/track_tags.h"
 
@@ -317,17 +319,30 @@ SplitOutcome RunSplit(const SplitJob& job, const SplitHooks& hooks, SplitSummary
   File source;
   CutPlan plan;
   if (!PlanCuts(job, &source, &plan)) return SplitOutcome::FileError;
+
+  // A variable-bitrate source is cut on frame starts by sample time; its
+  // buffers are made only for such a source.
+  std::vector<uint8_t> buffer(job.variableBitrate ? 0 : kWindowSize);
+  SourceWindow window(source, plan.start, plan.audioEnd, buffer);
+  TrackCutter cutter(window, plan.start, plan.audioEnd, job.bitrateIndex, hooks);
+  std::unique_ptr<FrameTimeCutter> frameCutter;
+  if (job.variableBitrate) {
+    frameCutter = std::make_unique<FrameTimeCutter>(source, plan.start, plan.audioEnd, hooks.progress);
+  }
+  auto cutTimeAfterTrack = [&](size_t k) -> int64_t {
+    if (job.equalSegments) return plan.segment > 0 ? static_cast<int64_t>(k + 1) * plan.segment : INT64_MAX;
+    if (k + 1 < job.marks.size()) return job.marks[k + 1].offset;
+    return INT64_MAX;
+  };
+  // Tagged tracks are numbered "k/N": N is counted before the first track.
   TrackTags tags;
   size_t trackCount = 0;
   if (job.tagTracks) {
     tags = TrackTags(job, source, plan.hasTag ? plan.tag : nullptr);
-    trackCount = plan.TrackCount();
+    trackCount = job.variableBitrate ? CountFrameTimeTracks(source, plan.start, plan.audioEnd, cutTimeAfterTrack)
+                                     : plan.TrackCount();
   }
   if (!source.Seek(plan.start)) return SplitOutcome::FileError;
-
-  std::vector<uint8_t> buffer(kWindowSize);
-  SourceWindow window(source, plan.start, plan.audioEnd, buffer);
-  TrackCutter cutter(window, plan.start, plan.audioEnd, job.bitrateIndex, hooks);
 
   for (size_t k = 0;; ++k) {
     if (hooks.haltRequested && hooks.haltRequested()) return SplitOutcome::Cancelled;
@@ -350,12 +365,30 @@ SplitOutcome RunSplit(const SplitJob& job, const SplitHooks& hooks, SplitSummary
     if (!track.IsOpen()) return SplitOutcome::FileError;
 
     // A tagged track's own ID3v2 tag comes first; whatever else goes before
-    // the audio follows it.
+    // the audio (a variable-bitrate track's Xing frame) follows it.
     if (job.tagTracks) {
       std::vector<uint8_t> lead = tags.Id3v2For(k, trackCount);
       if (!track.Stream().Write(lead.data(), lead.size())) return SplitOutcome::FileError;
     }
-    CopyResult result = cutter.CopyTrack(track.Stream(), plan.CutAfterTrack(k));
+    CopyResult result;
+    if (frameCutter) {
+      switch (frameCutter->CopyTrack(track.Stream(), cutTimeAfterTrack(k))) {
+        case FrameTimeCutter::Result::Cut:
+          result = CopyResult::Cut;
+          break;
+        case FrameTimeCutter::Result::SourceEnded:
+          result = CopyResult::SourceEnded;
+          break;
+        case FrameTimeCutter::Result::ReadFailed:
+          result = CopyResult::ReadFailed;
+          break;
+        default:
+          result = CopyResult::WriteFailed;
+          break;
+      }
+    } else {
+      result = cutter.CopyTrack(track.Stream(), plan.CutAfterTrack(k));
+    }
     if (result == CopyResult::ReadFailed || result == CopyResult::WriteFailed) return SplitOutcome::FileError;
     uint8_t ownTag[kTagSize];
     const uint8_t* tail = plan.hasTag ? plan.tag : nullptr;

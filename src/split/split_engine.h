@@ -1,4 +1,5 @@
-// Cutting a constant-bitrate source into tracks. Portable: the window layer
+// Cutting a source into tracks: a constant-bitrate one by bytes per
+// hundredth, a variable-bitrate one on frame starts by sample time. Portable: the window layer
 // reads the page's controls into a SplitJob and runs it on its worker thread.
 #pragma once
 
@@ -22,6 +23,7 @@ struct SplitJob {
   int32_t bitrate = 0;       // kbit/s, from the scan
   int32_t bitrateIndex = 0;  // from the scan
   int64_t firstFrame = 0;    // first audio frame, from the scan
+  bool variableBitrate = false;  // from the scan: cut on frame starts by sample time
   std::vector<SplitMark> marks;  // the track list in order; marks[0] is the 000:00.00 marker
   bool equalSegments = false;
   // Whether a track may take the name of a file that is there already.

@@ -31,9 +31,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 // The program's messages, as the window program shows them.
-const std::string kVbr =
-    "The MP3 you have selected to split cannot be used because it is a VBR (variable bit rate) file.  Please only use "
-    "MP3s with fixed bit rates.";
 const std::string kNotLayer3 =
     "The MP3 you have selected to split cannot be used because it is not an MPEG Layer III file.";
 const std::string kUnusable = "The file you chose was either invalid, corrupted, or could not be opened at this time.";
@@ -119,13 +116,10 @@ Bytes MakeLayer2First() {
   return bytes;
 }
 
-// A stream whose first frame carries an encoder's "Xing" header after the
-// side information, as variable bitrate files do.
-Bytes MakeXingStream() {
-  Bytes bytes = MakeStream(FrameShape{}, 30);
-  bool crc = (bytes[1] & 0x01) == 0;
-  std::copy_n("Xing", 4, bytes.begin() + 4 + (crc ? 2 : 0) + 32);
-  return bytes;
+std::string NotATime(const std::string& text) {
+  return "\"" + text +
+         "\" is not a time.  Please give times as minutes:seconds.hundredths, such as 4:05.50, or as "
+         "hours:minutes:seconds.hundredths, such as 1:04:05.50.";
 }
 
 // 128 kbit/s MPEG-1 at 44.1 kHz: about 38 frames a second.
@@ -146,6 +140,7 @@ std::vector<std::string> EngineSplit(const std::string& source, const std::vecto
   job.bitrate = scan.bitrate;
   job.bitrateIndex = scan.bitrateIndex;
   job.firstFrame = scan.audioStart;
+  job.variableBitrate = scan.variableBitrate;
   job.marks = marks;
   job.equalSegments = equalSegments;
   EXPECT_EQ(ValidateSplitJob(job), SplitRefusal::None);
@@ -254,7 +249,6 @@ TEST_F(CliTest, ScanAgreesWithTheEngineOnEncoderOutput) {
 
 TEST_F(CliTest, ScanRefusalsCarryTheScanMessages) {
   WriteBytes(in_.File("layer2.mp3"), MakeLayer2First());
-  WriteBytes(in_.File("vbr.mp3"), MakeXingStream());
   WriteBytes(in_.File("junk.mp3"), MakeJunk(5000));
   WriteBytes(in_.File("empty.mp3"), {});
 
@@ -264,12 +258,10 @@ TEST_F(CliTest, ScanRefusalsCarryTheScanMessages) {
     std::string named;  // the line that names a file that did not open
   };
   std::vector<Case> cases = {{"layer2.mp3", kNotLayer3, ""},
-                             {"vbr.mp3", kVbr, ""},
                              {"junk.mp3", kUnusable, ""},
                              {"empty.mp3", kUnusable, ""},
                              {"missing.mp3", kUnusable, "cannot be opened."},
                              {"", kUnusable, "is not a file (a folder, pipe or device)."}};
-  if (!CorpusDir().empty()) cases.push_back({CorpusFile("vbr.mp3"), kVbr, ""});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
     std::string path = c.file.find_first_of("/\\") == std::string::npos ? in_.File(c.file) : c.file;
@@ -425,6 +417,40 @@ TEST_F(CliTest, SplitOfEncoderOutputMatchesTheEngine) {
   }
 }
 
+// A VBR source: the scan reports its average bit rate, frames, length and
+// the encoder's delay and padding; times in hours (h:mm:ss.hh) and minutes
+// past 999 are read, and the tracks are the engine's, marks and equal
+// segments alike.
+TEST_F(CliTest, VariableBitrateSourcesAreScannedAndSplit) {
+  std::string corpus = CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "no corpus";
+  std::string source = CorpusFile("vbr-v2.mp3");
+  File file = File::OpenRead(source);
+  ScanResult scan = SourceScan(file);
+  file.Close();
+  ASSERT_TRUE(scan.variableBitrate);
+  ProcessResult result = RunCli({"scan", source});
+  EXPECT_EQ(result.status, 0);
+  char duration[32];
+  std::snprintf(duration, sizeof duration, "000:%02d.%02d", static_cast<int>(scan.DurationHundredths() / 100),
+                static_cast<int>(scan.DurationHundredths() % 100));
+  EXPECT_EQ(result.out, "Bit Rate: VBR, about " + std::to_string(scan.bitrate) + " kbps\nFirst frame: " +
+                            std::to_string(scan.audioStart) + "\nXing frame: 0\nID3v1 tag: none\nFrames: " +
+                            std::to_string(scan.frames) + "\nDuration: " + duration + " (" +
+                            std::to_string(scan.samples) + " samples at 44100 Hz)\nEncoder delay: 576 samples\n" +
+                            "Encoder padding: " + std::to_string(scan.encoderPadding) + " samples\n");
+
+  TempDir engine, equalOut, equalEngine;
+  result = RunCli({"split", source, "--at", "0:00:05.5", "--at", "0:12.34", "--at", "1000:00", "--folder", out_.Path()});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(Times(ListedTracks(result.out)), (std::vector<std::string>{"000:00.00", "000:05.05", "000:12.34"}));
+  ExpectSameTracks(ListedTracks(result.out), EngineSplit(source, Marks({0, 505, 1234, 6000000}), engine.Path()));
+  result = RunCli({"split", source, "--at", "0:06", "--equal", "--folder", equalOut.Path()});
+  EXPECT_EQ(result.status, 0) << result.err;
+  ExpectSameTracks(ListedTracks(result.out),
+                   EngineSplit(source, Marks({0, 600}), equalEngine.Path(), "%file% - %track%", true));
+}
+
 TEST_F(CliTest, SplitFolders) {
   std::string source = in_.File("a.b.mp3");
   WriteBytes(source, MakeSource(FrameShape{}, FramesFor(4), false));
@@ -468,8 +494,6 @@ TEST_F(CliTest, SplitFolders) {
 TEST_F(CliTest, SplitRefusalsLeaveNothingBehind) {
   std::string source = in_.File("src.mp3");
   WriteBytes(source, MakeSource(FrameShape{}, FramesFor(4), true));
-  std::string vbrSource = in_.File("vbr.mp3");
-  WriteBytes(vbrSource, MakeXingStream());
   std::string layer2Source = in_.File("layer2.mp3");
   WriteBytes(layer2Source, MakeLayer2First());
   std::string badSheet = in_.File("bad.cue");
@@ -497,7 +521,6 @@ TEST_F(CliTest, SplitRefusalsLeaveNothingBehind) {
       {{"split", source, "--at", "0:00", "--equal", "--folder", dir}, 1, kEqualNeedsOffset},
       {{"split", source, "--at", "0:01", "--name", "%file%", "--folder", dir}, 1, kNeedTrackField},
       {{"split", source, "--at", "0:00", "--name", "%file%", "--equal", "--folder", dir}, 1, kEqualNeedsOffset},
-      {{"split", vbrSource, "--at", "0:01", "--folder", dir}, 1, kVbr},
       {{"split", layer2Source, "--at", "0:01", "--folder", dir}, 1, kNotLayer3},
       {{"split", in_.File("missing.mp3"), "--at", "0:01", "--folder", dir},
        1,
@@ -507,13 +530,18 @@ TEST_F(CliTest, SplitRefusalsLeaveNothingBehind) {
        1,
        kCueUnreadable + "\n\"" + in_.File("missing.cue") + "\" cannot be opened."},
       {{"split", source, "--cue", hugeSheet, "--folder", dir}, 1, kCueUnreadable},
-      {{"split", source, "--at", "1:60", "--folder", dir},
-       2,
-       "\"1:60\" is not a time.  Please give times as minutes:seconds.hundredths, such as 4:05.50."},
+      {{"split", source, "--at", "1:60", "--folder", dir}, 2, NotATime("1:60")},
+      // Times are read whole: a comma, trailing text, a third digit of
+      // hundredths, four fields or a space are refused, not read in part.
+      {{"split", source, "--at", "0:05,50", "--folder", dir}, 2, NotATime("0:05,50")},
+      {{"split", source, "--at", "0:05junk", "--folder", dir}, 2, NotATime("0:05junk")},
+      {{"split", source, "--at", "0:05.505", "--folder", dir}, 2, NotATime("0:05.505")},
+      {{"split", source, "--at", "1:00:00:00", "--folder", dir}, 2, NotATime("1:00:00:00")},
+      {{"split", source, "--at", "1:60:00", "--folder", dir}, 2, NotATime("1:60:00")},
+      {{"split", source, "--at", " 0:05", "--folder", dir}, 2, NotATime(" 0:05")},
+      {{"split", source, "--at", "600000:00", "--folder", dir}, 2, NotATime("600000:00")},
       {{"split", source, "--at", "-0:01", "--folder", dir}, 2, ""},
-      {{"split", source, "--at", "0:01", "--at", "x", "--folder", dir},
-       2,
-       "\"x\" is not a time.  Please give times as minutes:seconds.hundredths, such as 4:05.50."},
+      {{"split", source, "--at", "0:01", "--at", "x", "--folder", dir}, 2, NotATime("x")},
       {{"split", source, "--folder", dir}, 2, ""},
       {{"split", source, "--at", "0:01", "--cue", badSheet, "--folder", dir}, 2, ""},
       {{"split", "--at", "0:01", "--folder", dir}, 2, ""},
@@ -532,7 +560,7 @@ TEST_F(CliTest, SplitRefusalsLeaveNothingBehind) {
     EXPECT_EQ(result.out, "");
     EXPECT_TRUE(FilesIn(dir).empty());
   }
-  EXPECT_EQ(FilesIn(in_.Path()), (std::vector<std::string>{"bad.cue", "huge.cue", "layer2.mp3", "src.mp3", "vbr.mp3"}));
+  EXPECT_EQ(FilesIn(in_.Path()), (std::vector<std::string>{"bad.cue", "huge.cue", "layer2.mp3", "src.mp3"}));
   EXPECT_NE(sheetMessage.find('3'), std::string::npos) << "the sheet's message names its line";
 }
 

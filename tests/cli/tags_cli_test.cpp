@@ -153,6 +153,35 @@ TEST_F(TagsCliTest, SourceWithOnlyAnId3v1Tag) {
   }
 }
 
+// A variable-bitrate track: its tag, then its own Xing frame, then its
+// frames, the tag's "k/N" counting the tracks the cut makes.
+TEST_F(TagsCliTest, VariableBitrateTracksHoldTheTagThenTheirXingFrame) {
+  std::string source = Corpus("vbr.mp3");
+  if (source.empty()) GTEST_SKIP() << "no corpus";
+  const bool sourceHasV1 = EndsWithId3v1(ReadBytes(source));
+  ProcessResult plain = RunCli({"split", source, "--at", "0:01", "--equal", "--folder", plain_.Path()});
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  ProcessResult tagged = RunCli({"split", source, "--at", "0:01", "--equal", "--folder", tagged_.Path(), "--tags"});
+  ASSERT_EQ(tagged.status, 0) << tagged.err;
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(tagged_.Path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  ASSERT_GE(names.size(), 2u);
+  for (size_t k = 0; k < names.size(); ++k) {
+    SCOPED_TRACE(names[k]);
+    Bytes track = ReadBytes(tagged_.File(names[k]));
+    Bytes audio = Between(track);
+    EXPECT_TRUE(audio == PlainAudio(ReadBytes(plain_.File(names[k])), sourceHasV1));
+    ASSERT_GT(audio.size(), 64u);
+    EXPECT_NE(std::search(audio.begin(), audio.begin() + 64, std::begin("Xing"), std::end("Xing") - 1),
+              audio.begin() + 64);
+    JudgedTags tags = ReadTagsWithMutagen(tagged_.File(names[k]));
+    EXPECT_EQ(tags.text["TRCK"], std::to_string(k + 1) + "/" + std::to_string(names.size()));
+  }
+}
+
 // Each input's leading ID3v2 tag but the first's, picture and all, would
 // otherwise sit inside the audio.
 TEST_F(TagsCliTest, TaggedJoinKeepsOnlyTheFirstInputsId3v2Tag) {

@@ -13,6 +13,9 @@
 
 #include "app/file_io.h"
 #include "app/property_list.h"
+#include "mpeg/lame_tag.h"
+#include "mpeg/source_scan.h"
+#include "mpeg/win/open_source.h"
 #include "support/mpeg_frames.h"
 #include "resource_ids.h"
 #include "split/split_engine.h"
@@ -272,6 +275,45 @@ TEST_F(SplitRunTest, ChosenSourceAndFolderAreCutAtTheMarks) {
   size_t first = tracks.begin()->second.size() - 128;
   EXPECT_GE(first, 2u * kBytesPerSecond);
   EXPECT_LT(first, 2u * kBytesPerSecond + kFrameBytes);
+}
+
+// A VBR source chosen on the page: its status shows the average bit rate
+// and the run makes the engine's tracks, each with a Xing frame of its own.
+TEST_F(SplitRunTest, VariableBitrateSourceIsCutOnFramesByTime) {
+  std::string corpus = snip::test::CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "no corpus";
+  std::vector<uint8_t> bytes = snip::test::ReadBytes(corpus + "vbr-v2.mp3");
+  snip::test::WriteBytes(sourcePath_, bytes);
+  snip::File file = snip::File::OpenRead(sourcePath_);
+  snip::ScanResult scan = snip::SourceScan(file);
+  file.Close();
+  ASSERT_TRUE(scan.variableBitrate);
+  ASSERT_EQ(OpenSource(page_, sourcePath_.c_str()), 1);
+  EXPECT_EQ(Text(page_, IDC_SPLIT_BITRATE), "Bit Rate: VBR, about " + std::to_string(scan.bitrate) + " kbps");
+  SetText(page_, IDC_SPLIT_FOLDER, outDir_.Path());
+  AddTimes({"000:04.00", "000:09.50"});
+
+  ExpectBox(Run(), kCompleted, MB_ICONINFORMATION);
+  ExpectIdle();
+  Files tracks = FilesIn(outDir_.Path());
+  ASSERT_EQ(tracks.size(), 3u);
+  snip::SplitJob job;
+  job.sourcePath = sourcePath_;
+  job.folder = refDir_.Path();
+  job.nameTemplate = "%file% - %track%";
+  job.bitrate = scan.bitrate;
+  job.bitrateIndex = scan.bitrateIndex;
+  job.firstFrame = scan.audioStart;
+  job.variableBitrate = true;
+  for (int32_t offset : {0, 400, 950}) job.marks.push_back({offset, "", ""});
+  ASSERT_EQ(snip::RunSplit(job, {}), snip::SplitOutcome::Completed);
+  EXPECT_EQ(tracks, FilesIn(refDir_.Path()));
+  for (const auto& [name, track] : tracks) {
+    snip::StreamSummary summary;
+    ASSERT_TRUE(snip::ReadSummaryFrame(track.data(), track.size(), &summary)) << name;
+    EXPECT_EQ(summary.kind, snip::SummaryKind::Xing) << name;
+    EXPECT_EQ(summary.bytes, track.size()) << name;
+  }
 }
 
 TEST_F(SplitRunTest, EmptyFolderWritesNextToTheSourceAndNamesComeFromTheLines) {

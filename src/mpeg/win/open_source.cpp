@@ -37,10 +37,10 @@ int OpenSource(HWND page, const char* path) {
   }
 
   int32_t kbps = 0;
+  int32_t variable = 0;
   ReadScanValue(list, kPropBitRate, &kbps);
-  char bitrate[64];
-  snprintf(bitrate, sizeof bitrate, "Bit Rate: %d kbps", static_cast<int>(kbps));
+  ReadScanValue(list, kPropVariableBitRate, &variable);
   SetDlgItemTextA(page, IDC_SPLIT_SOURCE, path);
-  SetDlgItemTextA(page, IDC_SPLIT_BITRATE, bitrate);
+  SetDlgItemTextA(page, IDC_SPLIT_BITRATE, snip::BitRateText(variable != 0, kbps).c_str());
   return 1;
 }

@@ -82,6 +82,8 @@ bool ReadSplitJob(HWND page, snip::SplitJob* job) {
   job->bitrate = bitrate;
   job->bitrateIndex = bitrateIndex;
   job->firstFrame = firstFrame;
+  int32_t variable = 0;
+  job->variableBitrate = ReadScanValue(list, kPropVariableBitRate, &variable) && variable != 0;
   job->sourcePath = ControlText(page, IDC_SPLIT_SOURCE);
   job->nameTemplate = ControlText(page, IDC_SPLIT_TEMPLATE);
   job->folder = ControlText(page, IDC_SPLIT_FOLDER);
