@@ -131,11 +131,14 @@ int64_t TrackStart(const SplitJob& job, size_t n) {
 }
 
 // Number of tracks a run can make at most, for checks made before it starts.
-int64_t MostTracks(const SplitJob& job, const ScanResult& scan, int64_t sourceSize) {
+int64_t MostTracks(const SplitJob& job, int64_t sourceSize) {
   if (!job.equalSegments) return static_cast<int64_t>(job.marks.size());
   if (job.variableBitrate) {
-    if (job.marks[1].offset <= 0) return 1;
-    return scan.DurationHundredths() / job.marks[1].offset + 2;
+    // The length is not measured before the split: bound it by the lowest
+    // bitrate there is (8 kbit/s).
+    int64_t mostSegmentBytes = static_cast<int64_t>(job.marks[1].offset) * BytesPerHundredth(8);
+    if (mostSegmentBytes <= 0) return 1;
+    return (sourceSize - job.firstFrame) / mostSegmentBytes + 2;
   }
   int64_t segmentBytes = static_cast<int64_t>(job.marks[1].offset) * BytesPerHundredth(job.bitrate);
   if (segmentBytes <= 0) return 1;
@@ -144,11 +147,10 @@ int64_t MostTracks(const SplitJob& job, const ScanResult& scan, int64_t sourceSi
 
 // The name of a track that would land on the CUE sheet the marks came from,
 // or empty. Track names always end in ".mp3", so only such a sheet can be hit.
-std::string TrackOverCueSheet(const SplitJob& job, const ScanResult& scan, const std::string& cueSheet,
-                              int64_t sourceSize) {
+std::string TrackOverCueSheet(const SplitJob& job, const std::string& cueSheet, int64_t sourceSize) {
   if (cueSheet.empty() || !EndsWithMp3(cueSheet)) return {};
   std::string folder = job.folder.empty() ? FolderOf(job.sourcePath) : job.folder;
-  int64_t tracks = MostTracks(job, scan, sourceSize);
+  int64_t tracks = MostTracks(job, sourceSize);
   for (int64_t n = 0; n < tracks; ++n) {
     const SplitMark* mark = n < static_cast<int64_t>(job.marks.size()) ? &job.marks[static_cast<size_t>(n)] : nullptr;
     char name[kPathChars] = {};
@@ -219,7 +221,9 @@ int SplitCommand(const SplitOptions& options) {
     NameUnopened(options.source);
     return kExitRefused;
   }
-  ScanResult scan = SourceScan(source);
+  // The split walks a variable-bitrate source's frames itself: the scan
+  // stops as soon as it knows the bitrate varies.
+  ScanResult scan = SourceScan(source, ScanDepth::UntilVariable);
   if (scan.outcome != ScanOutcome::Accepted) return Refuse(ScanMessage(scan.outcome));
   int64_t sourceSize = source.Size();
   source.Close();
@@ -269,7 +273,7 @@ int SplitCommand(const SplitOptions& options) {
 
   SplitRefusal refusal = ValidateSplitJob(job);
   if (refusal != SplitRefusal::None) return Refuse(SplitRefusalMessage(refusal));
-  std::string clash = TrackOverCueSheet(job, scan, options.cueSheet, sourceSize);
+  std::string clash = TrackOverCueSheet(job, options.cueSheet, sourceSize);
   if (!clash.empty()) {
     return Refuse("The track \"" + clash + "\" would be written over the CUE sheet.  Please change the name.");
   }

@@ -140,7 +140,7 @@ FrameTag ReadFrameTag(const uint8_t* frame, size_t bytes) {
 
 }  // namespace
 
-ScanResult SourceScan(File& file) {
+ScanResult SourceScan(File& file, ScanDepth depth) {
   ScanResult result;
   result.outcome = ScanOutcome::Unusable;
   int64_t begin = file.Tell();
@@ -183,7 +183,8 @@ ScanResult SourceScan(File& file) {
   // bitrate changes from frame to frame.
   bool changes = false;
   {
-    FrameWalk walk(file, audio, audioEnd);
+    const bool whole = depth == ScanDepth::Whole;
+    FrameWalk walk(file, audio, audioEnd, whole ? 256 * 1024 : 16 * 1024);
     WalkFrame f;
     FrameWalk::Step step;
     while ((step = walk.Next(&f)) == FrameWalk::Step::Frame) {
@@ -193,6 +194,7 @@ ScanResult SourceScan(File& file) {
       ++result.frames;
       result.samples += f.samples;
       result.audioBytes += f.size;
+      if (!whole && (changes || tag == FrameTag::Vbr)) break;
     }
     if (step == FrameWalk::Step::ReadError) return result;
   }
@@ -203,7 +205,7 @@ ScanResult SourceScan(File& file) {
   result.outcome = ScanOutcome::Accepted;
   result.bitrateIndex = index;
   result.bitrate = BitrateKbps(HeaderVersionBits(audioHeader), index);
-  if (result.variableBitrate && result.samples > 0) {
+  if (result.variableBitrate && depth == ScanDepth::Whole && result.samples > 0) {
     // Average over the audio: bits per second, in kbit/s, rounded.
     int64_t bitsPerSecondTimes1000 = result.audioBytes * 8 * result.sampleRate;
     result.bitrate = static_cast<int32_t>((bitsPerSecondTimes1000 + result.samples * 500) / (result.samples * 1000));

@@ -40,9 +40,16 @@ struct ScanResult {
   int64_t DurationHundredths() const { return sampleRate > 0 ? samples * 100 / sampleRate : 0; }
 };
 
+// How far the scan walks the audio frames: all of them (the page, `snipwise
+// scan`), or only until the stream is known to be of a variable bitrate (a
+// split, which walks the frames itself). In the second case a variable-
+// bitrate result's frames, samples and audioBytes cover only the frames
+// walked, and bitrate is the first audio frame's.
+enum class ScanDepth { Whole, UntilVariable };
+
 // Scans from the file's current position (the start of the file). On
 // acceptance the file position is left at audioStart.
-ScanResult SourceScan(File& file);
+ScanResult SourceScan(File& file, ScanDepth depth = ScanDepth::Whole);
 
 // Stores an accepted scan's values in the list, in the order "Bit Rate
 // Binary", "Bit Rate", "First Frame" (audioStart), "Variable Bit Rate" (1 or

@@ -862,7 +862,7 @@ TEST(Templates, SplitPage) {
                      {Kind::Label, -1, "Source File:", 6, 11, 38, 8},
                      {Kind::Label, -1, "Destination File:", 13, 47, 51, 8},
                      {Kind::Label, IDC_SPLIT_STATUS, "Status: Idle", 92, 261, 92, 8},
-                     {Kind::Label, IDC_SPLIT_BITRATE, "Bit Rate: No File Chosen", 92, 251, 88, 8},
+                     {Kind::Label, IDC_SPLIT_BITRATE, "Bit Rate: No File Chosen", 92, 251, 102, 8},
                      {Kind::Label, -1, "Track Timing:", 6, 114, 44, 8},
                      {Kind::CheckBox, IDC_SPLIT_EQUAL, "Split all into equal segments", 79, 170, 105, 9},
                      {Kind::CheckBox, IDC_SPLIT_TAGS, "Tag tracks", 161, 153, 47, 9},

@@ -290,6 +290,18 @@ TEST_F(SplitRunTest, VariableBitrateSourceIsCutOnFramesByTime) {
   ASSERT_TRUE(scan.variableBitrate);
   ASSERT_EQ(OpenSource(page_, sourcePath_.c_str()), 1);
   EXPECT_EQ(Text(page_, IDC_SPLIT_BITRATE), "Bit Rate: VBR, about " + std::to_string(scan.bitrate) + " kbps");
+  // The longest such text, "about 320 kbps", is shown whole.
+  HWND label = GetDlgItem(page_, IDC_SPLIT_BITRATE);
+  HDC dc = GetDC(label);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(label, WM_GETFONT, 0, 0)));
+  const char widest[] = "Bit Rate: VBR, about 320 kbps";
+  SIZE extent = {};
+  GetTextExtentPoint32A(dc, widest, static_cast<int>(sizeof widest - 1), &extent);
+  SelectObject(dc, old);
+  ReleaseDC(label, dc);
+  RECT client = {};
+  GetClientRect(label, &client);
+  EXPECT_LE(extent.cx, client.right - client.left);
   SetText(page_, IDC_SPLIT_FOLDER, outDir_.Path());
   AddTimes({"000:04.00", "000:09.50"});
 
