@@ -22,7 +22,11 @@ FrameTimeCutter::FrameTimeCutter(File& source, int64_t start, int64_t end,
     : walk_(source, start, end), start_(start), end_(end), progress_(std::move(progress)), out_(kBlockSize) {}
 
 bool FrameTimeCutter::Advance() {
-  FrameWalk::Step step = walk_.Next(&pending_);
+  // Only Layer III frames are audio here; anything else is stepped over.
+  FrameWalk::Step step;
+  do {
+    step = walk_.Next(&pending_);
+  } while (step == FrameWalk::Step::Frame && HeaderLayerBits(pending_.data) != 1);
   hasPending_ = step == FrameWalk::Step::Frame;
   if (hasPending_ && sampleRate_ == 0) {
     sampleRate_ = SampleRateHz(HeaderVersionBits(pending_.data), HeaderSampleRateIndex(pending_.data));
