@@ -112,6 +112,7 @@ size_t CountFrameTimeTracks(File& source, int64_t start, int64_t end,
   // The same rule as CopyTrack: a track ends before the first later frame
   // that starts at or after its cut.
   while (walk.Next(&frame) == FrameWalk::Step::Frame) {
+    if (HeaderLayerBits(frame.data) != 1) continue;  // stepped over as in Advance
     if (sampleRate == 0) sampleRate = SampleRateHz(HeaderVersionBits(frame.data), HeaderSampleRateIndex(frame.data));
     if (tracks == 0) {
       tracks = 1;
