@@ -573,8 +573,23 @@ std::string ProgramTextFromUtf8(std::string_view utf8) {
   WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), wide, out.data(), narrow, "_", nullptr);
   return out;
 }
+
+std::string Utf8FromProgramText(std::string_view text) {
+  if (text.empty() || text.size() > 0x7fffffff / 2) return {};
+  int size = static_cast<int>(text.size());
+  int wide = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+  if (wide <= 0) return {};
+  std::wstring units(static_cast<size_t>(wide), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), size, units.data(), wide);
+  int narrow = WideCharToMultiByte(CP_UTF8, 0, units.data(), wide, nullptr, 0, nullptr, nullptr);
+  if (narrow <= 0) return {};
+  std::string out(static_cast<size_t>(narrow), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, units.data(), wide, out.data(), narrow, nullptr, nullptr);
+  return out;
+}
 #else
 std::string ProgramTextFromUtf8(std::string_view utf8) { return std::string(utf8); }
+std::string Utf8FromProgramText(std::string_view text) { return std::string(text); }
 #endif
 
 }  // namespace snip

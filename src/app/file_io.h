@@ -126,6 +126,9 @@ void RemoveUnfinishedOutputs();
 // is natively; on Windows in the ANSI code page, where a character that the
 // code page lacks becomes "_" (never a look-alike such as "/" for a slash).
 std::string ProgramTextFromUtf8(std::string_view utf8);
+// The program's text as UTF-8: as it is natively; on Windows read in the
+// ANSI code page.
+std::string Utf8FromProgramText(std::string_view text);
 
 // Fault injection for tests. The hook sees every open, read and write before
 // it happens and answers -1 to make it fail, or the number of bytes to let

@@ -218,6 +218,7 @@ int SplitCommand(const SplitOptions& options) {
 
   // The track list, through the same rules as times typed on the page.
   TrackList list;
+  std::string album, albumArtist;
   if (!options.cueSheet.empty()) {
     std::string text;
     if (!ReadCueSheetFile(options.cueSheet, &text)) {
@@ -230,6 +231,8 @@ int SplitCommand(const SplitOptions& options) {
     std::string message;
     if (!ParseCueSheet(text, &sheet, &errorLine, &message)) return Refuse(message);
     for (const CueTrack& track : sheet.tracks) list.Add(TimeText(track.offset), track.performer, track.title);
+    album = sheet.title;
+    albumArtist = sheet.performer;
   }
   for (const std::string& time : options.times) {
     if (list.Add(time) == AddResult::NotATime) {
@@ -252,6 +255,9 @@ int SplitCommand(const SplitOptions& options) {
   job.marks = list.Marks();
   job.equalSegments = options.equalSegments;
   job.replaceExisting = options.overwrite;
+  job.tagTracks = options.tags;
+  job.album = album;
+  job.albumArtist = albumArtist;
 
   SplitRefusal refusal = ValidateSplitJob(job);
   if (refusal != SplitRefusal::None) return Refuse(SplitRefusalMessage(refusal));
@@ -323,7 +329,7 @@ int JoinCommand(const JoinOptions& options) {
   JoinOutcome outcome;
   {
     ActiveRun active;
-    outcome = RunJoin(options.destination, options.inputs, hooks, options.overwrite, &report);
+    outcome = RunJoin(options.destination, options.inputs, hooks, options.overwrite, &report, options.tags);
   }
   bar.Clear();
 

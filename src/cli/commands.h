@@ -23,12 +23,14 @@ struct SplitOptions {
   std::string nameTemplate = "%file% - %track%";
   bool equalSegments = false;
   bool overwrite = false;  // --overwrite: tracks may replace existing files
+  bool tags = false;       // --tags: every track gets tags of its own
 };
 
 struct JoinOptions {
   std::string destination;
   std::vector<std::string> inputs;
   bool overwrite = false;  // --overwrite: the destination may be replaced
+  bool tags = false;       // --tags: only the first input's ID3v2 tag is kept
 };
 
 int ScanCommand(const std::string& path);

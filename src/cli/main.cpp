@@ -70,6 +70,10 @@ int main(int argc, char** argv) {
                          "Split all into equal segments as long as the first cut time");
   splitCommand->add_flag("--overwrite", split.overwrite,
                          "Let tracks replace files of the same names (without it an existing file is never replaced)");
+  splitCommand->add_flag("--tags", split.tags,
+                         "Tag tracks: each track gets an ID3v2.3 tag of its own (title and artist from its line, "
+                         "\"k/N\" as its number, album, album artist, year, genre and pictures from the source's "
+                         "tags or the CUE sheet) and its own ID3v1 tag instead of the source's");
   splitCommand->callback([&] {
     if (at->count() == 0 && cue->count() == 0) throw CLI::RequiredError("--at or --cue");
   });
@@ -80,6 +84,8 @@ int main(int argc, char** argv) {
   joinCommand->add_option("INPUT", join.inputs, "The files to join, two or more")->type_name("");
   joinCommand->add_flag("--overwrite", join.overwrite,
                         "Let the joined file replace an existing DEST (without it an existing file is never replaced)");
+  joinCommand->add_flag("--tags", join.tags,
+                        "Keep the first input's ID3v2 tag at the start and leave every other ID3v2 tag out");
 
   try {
     app.parse(argc, argv);

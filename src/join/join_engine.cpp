@@ -60,6 +60,33 @@ bool MeasureInput(File& input, std::vector<uint8_t>& buffer, InputSpan* span) {
   return true;
 }
 
+// For a join that keeps one ID3v2 tag, the first input's: moves the span's
+// start past the input's leading ID3v2 tags (unless keepLeading) and its
+// stop before an ID3v2 tag appended with a footer. False on a read failure.
+bool LeaveOutId3v2Tags(File& input, bool keepLeading, InputSpan* span) {
+  uint8_t head[10];
+  if (!keepLeading) {
+    int64_t pos = 0;
+    while (span->stop - pos >= 10) {
+      if (!input.Seek(pos) || input.ReadFull(head, sizeof head) != 10) return false;
+      int64_t tag = Id3v2TagSize(head, sizeof head);
+      if (tag == 0) break;
+      pos += tag;
+    }
+    span->start = std::min(pos, span->stop);
+  }
+  if (span->stop - span->start >= 20) {
+    if (!input.Seek(span->stop - 10) || input.ReadFull(head, sizeof head) != 10) return false;
+    if (std::memcmp(head, "3DI", 3) == 0) {
+      head[0] = 'I', head[1] = 'D', head[2] = '3';
+      int64_t tag = Id3v2TagSize(head, sizeof head);
+      if (tag > 0 && tag <= span->stop - span->start) span->stop -= tag;
+    }
+  }
+  if (span->skipFrom < span->start || span->skipTo > span->stop) span->skipFrom = span->skipTo = 0;
+  return true;
+}
+
 // Copies [from, to) of input to output in large blocks. `written` is the
 // output's length so far: every block ends on a multiple of the block size
 // in the output, since writes that start inside a page cost the system far
@@ -88,7 +115,7 @@ CopyFailure CopyRange(File& input, File& output, int64_t from, int64_t to, std::
 }  // namespace
 
 JoinOutcome RunJoin(const std::string& destination, const std::vector<std::string>& inputs, const JoinHooks& hooks,
-                    bool replaceExisting, JoinReport* report) {
+                    bool replaceExisting, JoinReport* report, bool oneId3v2Tag) {
   auto fail = [report](JoinOutcome outcome, JoinProblem problem, const std::string& file) {
     if (report) {
       report->problem = problem;
@@ -146,7 +173,9 @@ JoinOutcome RunJoin(const std::string& destination, const std::vector<std::strin
     File input = File::OpenRead(inputs[i]);
     if (!input.IsOpen()) return fail(JoinOutcome::FileError, JoinProblem::CannotOpen, inputs[i]);
     InputSpan span;
-    if (!MeasureInput(input, buffer, &span)) return fail(JoinOutcome::FileError, JoinProblem::ReadFailed, inputs[i]);
+    if (!MeasureInput(input, buffer, &span) || (oneId3v2Tag && !LeaveOutId3v2Tags(input, i == 0, &span))) {
+      return fail(JoinOutcome::FileError, JoinProblem::ReadFailed, inputs[i]);
+    }
     CopyFailure failure = CopyFailure::None;
     if (span.skipTo > span.skipFrom) {
       failure = CopyRange(input, output.Stream(), span.start, span.skipFrom, buffer, copied, written);

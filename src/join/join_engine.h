@@ -41,8 +41,12 @@ struct JoinHooks {
 // temporary name and takes the destination's name only when it is complete:
 // a run that is refused, fails or is halted leaves the destination exactly
 // as it was. An existing destination is replaced only with replaceExisting.
+// With oneId3v2Tag the joined file keeps the first input's leading ID3v2
+// tag and no other: later inputs' leading tags and any input's appended tag
+// are left out.
 JoinOutcome RunJoin(const std::string& destination, const std::vector<std::string>& inputs,
-                    const JoinHooks& hooks, bool replaceExisting = true, JoinReport* report = nullptr);
+                    const JoinHooks& hooks, bool replaceExisting = true, JoinReport* report = nullptr,
+                    bool oneId3v2Tag = false);
 
 // Message for an outcome; null for Halted, which is silent.
 const char* JoinOutcomeMessage(JoinOutcome outcome);

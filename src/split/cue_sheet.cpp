@@ -384,6 +384,7 @@ bool ParseCueSheet(std::string_view bytes, CueSheet* sheet, int* errorLine, std:
       if (!ReadValue(rest, &value)) return fail(lineNumber, invalid);
       bool performer = SameWord(keyword, "PERFORMER");
       if (!current.open) {
+        (performer ? result.performer : result.title) = value;
         if (performer) sheetPerformer = value;
       } else if (performer) {
         current.track.performer = value;

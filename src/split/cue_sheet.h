@@ -15,7 +15,9 @@ struct CueTrack {
 };
 
 struct CueSheet {
-  std::string file;  // the FILE line's name, if any
+  std::string file;       // the FILE line's name, if any
+  std::string title;      // the sheet's own TITLE (the album), if any
+  std::string performer;  // the sheet's own PERFORMER, if any
   std::vector<CueTrack> tracks;
 };
 

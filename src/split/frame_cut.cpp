@@ -22,7 +22,11 @@ FrameTimeCutter::FrameTimeCutter(File& source, int64_t start, int64_t end,
     : walk_(source, start, end), start_(start), end_(end), progress_(std::move(progress)), out_(kBlockSize) {}
 
 bool FrameTimeCutter::Advance() {
-  FrameWalk::Step step = walk_.Next(&pending_);
+  // Only Layer III frames are audio here; anything else is stepped over.
+  FrameWalk::Step step;
+  do {
+    step = walk_.Next(&pending_);
+  } while (step == FrameWalk::Step::Frame && HeaderLayerBits(pending_.data) != 1);
   hasPending_ = step == FrameWalk::Step::Frame;
   if (hasPending_ && sampleRate_ == 0) {
     sampleRate_ = SampleRateHz(HeaderVersionBits(pending_.data), HeaderSampleRateIndex(pending_.data));
@@ -56,6 +60,9 @@ FrameTimeCutter::Result FrameTimeCutter::CopyTrack(File& track, int64_t cutHundr
     if (!Advance()) return Result::ReadFailed;
   }
   if (!hasPending_) return Result::SourceEnded;
+  // The Xing frame goes behind whatever the track holds already.
+  const int64_t base = track.Tell();
+  if (base < 0) return Result::WriteFailed;
 
   // The Xing frame takes the format of the track's first frame; its place is
   // held by zeros until the track's frames are counted.
@@ -89,10 +96,34 @@ FrameTimeCutter::Result FrameTimeCutter::CopyTrack(File& track, int64_t cutHundr
   toc.Finish(bytes, samples, spec.toc);
   summary = BuildSummaryFrame(spec);
   if (summary.size() != static_cast<size_t>(summaryLength)) return Result::WriteFailed;
-  if (!track.Seek(0) || !track.Write(summary.data(), summary.size()) || !track.Seek(bytes)) {
+  if (!track.Seek(base) || !track.Write(summary.data(), summary.size()) || !track.Seek(base + bytes)) {
     return Result::WriteFailed;
   }
   return hasPending_ ? Result::Cut : Result::SourceEnded;
+}
+
+size_t CountFrameTimeTracks(File& source, int64_t start, int64_t end,
+                            const std::function<int64_t(size_t)>& cutAfterTrack) {
+  FrameWalk walk(source, start, end);
+  WalkFrame frame;
+  size_t tracks = 0;
+  int sampleRate = 0;
+  int64_t samplesBefore = 0;
+  // The same rule as CopyTrack: a track ends before the first later frame
+  // that starts at or after its cut.
+  while (walk.Next(&frame) == FrameWalk::Step::Frame) {
+    if (HeaderLayerBits(frame.data) != 1) continue;  // stepped over as in Advance
+    if (sampleRate == 0) sampleRate = SampleRateHz(HeaderVersionBits(frame.data), HeaderSampleRateIndex(frame.data));
+    if (tracks == 0) {
+      tracks = 1;
+    } else {
+      int64_t cut = cutAfterTrack(tracks - 1);
+      int64_t cutSamples = cut >= INT64_MAX / 1000000 ? INT64_MAX : cut * sampleRate;
+      if (samplesBefore * 100 >= cutSamples) ++tracks;
+    }
+    samplesBefore += frame.samples;
+  }
+  return tracks == 0 ? 1 : tracks;
 }
 
 }  // namespace snip

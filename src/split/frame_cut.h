@@ -22,7 +22,8 @@ class FrameTimeCutter {
   // the bytes of the source consumed so far and the total.
   FrameTimeCutter(File& source, int64_t start, int64_t end, std::function<void(int64_t, int64_t)> progress);
 
-  // Writes the next track into track (empty, at position 0): its Xing frame,
+  // Writes the next track into track (at its end; anything already written,
+  // such as a tag, stays in front): its Xing frame,
   // then the frames from the current one on up to the first frame that
   // starts at or after cutHundredths (hundredths of a second from the first
   // frame). A track always holds at least the frame it starts with. The
@@ -47,5 +48,11 @@ class FrameTimeCutter {
   std::vector<uint8_t> out_;
   size_t outUsed_ = 0;
 };
+
+// The number of tracks FrameTimeCutter makes of the frames of [start, end)
+// of source with the cut after track k at cutAfterTrack(k) hundredths: one
+// pass over the frames. Moves the source's file position.
+size_t CountFrameTimeTracks(File& source, int64_t start, int64_t end,
+                            const std::function<int64_t(size_t)>& cutAfterTrack);
 
 }  // namespace snip

@@ -11,6 +11,7 @@
 #include "mpeg/source_scan.h"
 #include "split/frame_cut.h"
 #include "split/track_naming.h"
+#include "split/track_tags.h"
 
 namespace snip {
 
@@ -241,6 +242,14 @@ struct CutPlan {
     return audioEnd;
   }
 
+  // The number of tracks a run makes: one more than the first track whose
+  // cut lies at or past the end of the audio.
+  size_t TrackCount() const {
+    size_t k = 0;
+    while (CutAfterTrack(k) < audioEnd) ++k;
+    return k + 1;
+  }
+
   // The name of track k; false when it cannot be built or would not lie
   // directly in the folder.
   bool TrackName(size_t k, std::string* name) const {
@@ -310,7 +319,6 @@ SplitOutcome RunSplit(const SplitJob& job, const SplitHooks& hooks, SplitSummary
   File source;
   CutPlan plan;
   if (!PlanCuts(job, &source, &plan)) return SplitOutcome::FileError;
-  if (!source.Seek(plan.start)) return SplitOutcome::FileError;
 
   // A variable-bitrate source is cut on frame starts by sample time; its
   // buffers are made only for such a source.
@@ -326,6 +334,15 @@ SplitOutcome RunSplit(const SplitJob& job, const SplitHooks& hooks, SplitSummary
     if (k + 1 < job.marks.size()) return job.marks[k + 1].offset;
     return INT64_MAX;
   };
+  // Tagged tracks are numbered "k/N": N is counted before the first track.
+  TrackTags tags;
+  size_t trackCount = 0;
+  if (job.tagTracks) {
+    tags = TrackTags(job, source, plan.hasTag ? plan.tag : nullptr);
+    trackCount = job.variableBitrate ? CountFrameTimeTracks(source, plan.start, plan.audioEnd, cutTimeAfterTrack)
+                                     : plan.TrackCount();
+  }
+  if (!source.Seek(plan.start)) return SplitOutcome::FileError;
 
   for (size_t k = 0;; ++k) {
     if (hooks.haltRequested && hooks.haltRequested()) return SplitOutcome::Cancelled;
@@ -347,6 +364,12 @@ SplitOutcome RunSplit(const SplitJob& job, const SplitHooks& hooks, SplitSummary
     OutputFile track = OutputFile::Create(name);
     if (!track.IsOpen()) return SplitOutcome::FileError;
 
+    // A tagged track's own ID3v2 tag comes first; whatever else goes before
+    // the audio (a variable-bitrate track's Xing frame) follows it.
+    if (job.tagTracks) {
+      std::vector<uint8_t> lead = tags.Id3v2For(k, trackCount);
+      if (!track.Stream().Write(lead.data(), lead.size())) return SplitOutcome::FileError;
+    }
     CopyResult result;
     if (frameCutter) {
       switch (frameCutter->CopyTrack(track.Stream(), cutTimeAfterTrack(k))) {
@@ -367,7 +390,13 @@ SplitOutcome RunSplit(const SplitJob& job, const SplitHooks& hooks, SplitSummary
       result = cutter.CopyTrack(track.Stream(), plan.CutAfterTrack(k));
     }
     if (result == CopyResult::ReadFailed || result == CopyResult::WriteFailed) return SplitOutcome::FileError;
-    if (plan.hasTag && !track.Stream().Write(plan.tag, kTagSize)) return SplitOutcome::FileError;
+    uint8_t ownTag[kTagSize];
+    const uint8_t* tail = plan.hasTag ? plan.tag : nullptr;
+    if (job.tagTracks) {
+      tags.Id3v1For(k, trackCount, ownTag);
+      tail = ownTag;
+    }
+    if (tail && !track.Stream().Write(tail, kTagSize)) return SplitOutcome::FileError;
     if (!track.Commit(job.replaceExisting)) {
       if (!job.replaceExisting && KindOf(name) != PathKind::Missing) {
         if (summary) summary->takenName = name;

@@ -28,6 +28,11 @@ struct SplitJob {
   bool equalSegments = false;
   // Whether a track may take the name of a file that is there already.
   bool replaceExisting = false;
+  // Tag tracks: each track begins with an ID3v2 tag of its own and ends
+  // with its own ID3v1 tag instead of the source's (see track_tags.h).
+  bool tagTracks = false;
+  std::string album;        // a CUE sheet's own TITLE, for tagged tracks
+  std::string albumArtist;  // a CUE sheet's own PERFORMER
 };
 
 enum class SplitRefusal { None, InvalidTemplate, EqualSegmentsNeedOffset, NeedTrackField };

@@ -24,6 +24,7 @@
 #include "join/join_engine.h"
 #include "join/win/merge_page.h"
 #include "resource_ids.h"
+#include "tags/id3v2.h"
 #include "support/mpeg_frames.h"
 #include "support/win/gui_kit.h"
 
@@ -548,6 +549,41 @@ TEST_F(MergePageTest, RunShowsEachLineAndKeepsThePageBusyUntilItCompletes) {
   // Each trailing tag is left out.
   EXPECT_EQ(snip::test::ReadBytes(out), Concat({one, two, three}));
   EXPECT_EQ(Lines(), (std::vector<std::string>{a, b, c}));
+}
+
+// With "Keep the first file's tag only" the first file's ID3v2 tag opens
+// the joined file and the later files' tags are left out, as join --tags
+// does; without it every tag stays where it was.
+TEST_F(MergePageTest, KeepTheFirstFilesTagOnlyLeavesTheOtherId3v2TagsOut) {
+  snip::TagInfo first, second;
+  first.title = "One";
+  second.title = "Two";
+  second.pictures.push_back({"image/png", 3, "", {1, 2, 3}});
+  Bytes tag1 = snip::WriteId3v2(first), tag2 = snip::WriteId3v2(second);
+  Bytes one = Audio(9, 5), two = Audio(10, 4);
+  std::string a = Write("a.mp3", Concat({tag1, Tagged(one, "first")}));
+  std::string b = Write("b.mp3", Concat({tag2, two}));
+  std::string out = snip::gui::WinPath(dir_.File("out.mp3"));
+  AddLine(a);
+  AddLine(b);
+  snip::gui::SetText(page_, IDC_MERGE_DESTINATION, out);
+
+  MessageBoxWatcher boxes;
+  snip::gui::SetChecked(page_, IDC_MERGE_TAGS, true);
+  snip::gui::PostClick(page_, IDC_MERGE_ACTION);
+  ASSERT_TRUE(boxes.WaitForCount(1, 20000));
+  ASSERT_TRUE(WaitIdle());
+  ExpectBox(boxes.Boxes()[0], kCompleted, MB_ICONINFORMATION);
+  EXPECT_EQ(snip::test::ReadBytes(out), Concat({tag1, one, two}));
+  std::string engine = snip::gui::WinPath(dir_.File("engine.mp3"));
+  ASSERT_EQ(snip::RunJoin(engine, {a, b}, {}, true, nullptr, true), snip::JoinOutcome::Completed);
+  EXPECT_EQ(snip::test::ReadBytes(out), snip::test::ReadBytes(engine));
+
+  snip::gui::SetChecked(page_, IDC_MERGE_TAGS, false);
+  snip::gui::PostClick(page_, IDC_MERGE_ACTION);
+  ASSERT_TRUE(boxes.WaitForCount(2, 20000));
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(snip::test::ReadBytes(out), Concat({tag1, one, tag2, two}));
 }
 
 TEST_F(MergePageTest, HaltDuringTheThirdOfFiveLinesSaysNothingAndKeepsTheDestination) {

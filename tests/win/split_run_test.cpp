@@ -20,6 +20,7 @@
 #include "resource_ids.h"
 #include "split/split_engine.h"
 #include "split/win/track_marks.h"
+#include "tags/id3v2.h"
 #include "support/win/gui_kit.h"
 
 namespace {
@@ -608,6 +609,80 @@ TEST_F(SplitRunTest, ASlowScanLeavesTheWindowWorkingAndCancelStopsIt) {
   PumpFor(300);
   EXPECT_EQ(boxes_.Count(), 0u);
   EXPECT_EQ(Text(page_, IDC_SPLIT_SOURCE), "") << "a cancelled scan chooses nothing";
+}
+
+// "Tag tracks" gives the engine's tagged tracks for the page's job: the
+// lines' titles, the imported sheet's own title and performer as album and
+// album artist, the source's picture. A cleared list forgets the sheet.
+TEST_F(SplitRunTest, TagTracksMakesTheEnginesTaggedTracksWithTheSheetsAlbum) {
+  MakeSource(4);
+  snip::TagInfo sourceTag;
+  sourceTag.artist = "Band";
+  sourceTag.year = "2001";
+  sourceTag.pictures.push_back({"image/png", 3, "", {0x89, 'P', 'N', 'G', 0xFF, 0x00, 0xFF, 0xE0}});
+  std::vector<uint8_t> lead = snip::WriteId3v2(sourceTag);
+  source_.insert(source_.begin(), lead.begin(), lead.end());
+  snip::test::WriteBytes(sourcePath_, source_);
+  firstFrame_ = static_cast<int>(lead.size());
+  StoreScanValue(app_.List(), kPropFirstFrame, "First Frame", firstFrame_);
+
+  std::string sheet = sourceDir_.File("mix.cue");
+  const std::string text =
+      "PERFORMER \"Various\"\nTITLE \"Caf\xC3\xA9 Nights\"\n"
+      "TRACK 01 AUDIO\n  TITLE \"Dusk\"\n  PERFORMER \"Ann\"\n  INDEX 01 00:00:00\n"
+      "TRACK 02 AUDIO\n  TITLE \"Dawn\"\n  INDEX 01 00:02:00\n";
+  snip::test::WriteBytes(sheet, std::vector<uint8_t>(text.begin(), text.end()));
+  FileDialogDriver import("Import Track Times From .CUE File", {WinPath(sheet)});
+  PostClick(page_, IDC_SPLIT_CUE_IMPORT);
+  ASSERT_TRUE(import.WaitDone(20000));
+  ASSERT_TRUE(PumpUntil([&] { return ListLines(page_, IDC_SPLIT_LIST).size() == 2u; }));
+  SetChecked(page_, IDC_SPLIT_TAGS, true);
+  ExpectBox(Run(), kCompleted, MB_ICONINFORMATION);
+  Files tracks = FilesIn(outDir_.Path());
+
+  snip::SplitJob job;
+  job.sourcePath = sourcePath_;
+  job.folder = refDir_.Path();
+  job.nameTemplate = "%file% - %track%";
+  job.bitrate = 128;
+  job.bitrateIndex = 9;
+  job.firstFrame = firstFrame_;
+  job.marks = {{0, "Ann", "Dusk"}, {200, "Various", "Dawn"}};
+  job.tagTracks = true;
+  job.album = snip::ProgramTextFromUtf8("Caf\xC3\xA9 Nights");
+  job.albumArtist = "Various";
+  ASSERT_EQ(snip::RunSplit(job, {}), snip::SplitOutcome::Completed);
+  EXPECT_EQ(tracks, FilesIn(refDir_.Path()));
+  ASSERT_EQ(tracks.size(), 2u);
+  int k = 0;
+  for (const auto& [name, bytes] : tracks) {
+    SCOPED_TRACE(name);
+    snip::TagInfo tag;
+    ASSERT_TRUE(snip::ReadId3v2(bytes.data(), bytes.size(), &tag));
+    EXPECT_EQ(tag.title, k == 0 ? "Dusk" : "Dawn");
+    EXPECT_EQ(tag.track, std::to_string(++k) + "/2");
+    EXPECT_EQ(tag.album, snip::Utf8FromProgramText(job.album));
+    EXPECT_EQ(tag.albumArtist, "Various");
+    EXPECT_EQ(tag.year, "2001");
+    ASSERT_EQ(tag.pictures.size(), 1u);
+    EXPECT_EQ(tag.pictures[0].data, sourceTag.pictures[0].data);
+  }
+
+  // Typed times after Clear List: no album any more.
+  Click(page_, IDC_SPLIT_CLEAR);
+  AddTimes({"000:02.00"});
+  std::filesystem::remove_all(outDir_.Path());
+  std::filesystem::create_directory(outDir_.Path());
+  PostClick(page_, IDC_SPLIT_ACTION);
+  ASSERT_TRUE(boxes_.WaitForCount(2, 30000));
+  PumpFor(200);
+  ExpectBox(boxes_.Boxes()[1], kCompleted, MB_ICONINFORMATION);
+  tracks = FilesIn(outDir_.Path());
+  ASSERT_EQ(tracks.size(), 2u);
+  snip::TagInfo tag;
+  ASSERT_TRUE(snip::ReadId3v2(tracks.begin()->second.data(), tracks.begin()->second.size(), &tag));
+  EXPECT_EQ(tag.album, "");
+  EXPECT_EQ(tag.artist, "Band");
 }
 
 }  // namespace

@@ -141,7 +141,9 @@ void StartOrHaltJoin(HWND page) {
   int count = LineCount(list);
   for (int i = 0; i < count; ++i) inputs.push_back(ListLine(list, i));
 
-  bool started = StartPageRun(page, kIdleCaption, [destination, inputs](RunControl& control) -> RunFinish {
+  bool oneTag = IsDlgButtonChecked(page, IDC_MERGE_TAGS) == BST_CHECKED;
+
+  bool started = StartPageRun(page, kIdleCaption, [destination, inputs, oneTag](RunControl& control) -> RunFinish {
     snip::JoinHooks hooks;
     hooks.haltRequested = [&control] { return control.HaltRequested(); };
     hooks.lineStarted = [&control](int lineNumber) {
@@ -149,7 +151,7 @@ void StartOrHaltJoin(HWND page) {
       std::snprintf(status, sizeof(status), "Status: Joining... [%03d]", lineNumber);
       control.SetStatus(status);
     };
-    snip::JoinOutcome outcome = snip::RunJoin(destination, inputs, hooks);
+    snip::JoinOutcome outcome = snip::RunJoin(destination, inputs, hooks, true, nullptr, oneTag);
     return [outcome](HWND page) {
       const char* message = snip::JoinOutcomeMessage(outcome);
       if (outcome == snip::JoinOutcome::Completed) {

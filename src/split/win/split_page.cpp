@@ -169,6 +169,7 @@ void ImportCueSheet(HWND page) {
   }
   ClearTrackMarks(page);
   for (TrackMark* mark : marks) AddTrackMark(page, mark);
+  SetListAlbum(page, sheet.title, sheet.performer);
 }
 
 // The file name part of a path.

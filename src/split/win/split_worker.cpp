@@ -45,6 +45,8 @@ bool ReadSplitJob(HWND page, snip::SplitJob* job) {
   job->nameTemplate = ControlText(page, IDC_SPLIT_TEMPLATE);
   job->folder = ControlText(page, IDC_SPLIT_FOLDER);
   job->equalSegments = IsDlgButtonChecked(page, IDC_SPLIT_EQUAL) == BST_CHECKED;
+  job->tagTracks = IsDlgButtonChecked(page, IDC_SPLIT_TAGS) == BST_CHECKED;
+  if (job->tagTracks) ReadListAlbum(page, &job->album, &job->albumArtist);
 
   LRESULT count = SendDlgItemMessageA(page, IDC_SPLIT_LIST, LB_GETCOUNT, 0, 0);
   for (LRESULT i = 0; i < count; ++i) {
