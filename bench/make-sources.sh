@@ -4,6 +4,12 @@
 #   source.mp3  piece.mp3's frames repeated up to at least SIZE_MB megabytes
 #               (10^6 bytes), then an ID3v1 tag
 #   tagged.mp3  a 10 MiB ID3v2 tag (one picture frame) in front of piece.mp3
+#   vbr-piece.mp3, vbr-source.mp3
+#               the same, encoded at a variable bit rate (lame -V 0, no Xing
+#               frame), repeated up to at least SIZE_MB megabytes, ID3v1 tag
+#   hostile.mp3 200 MB of the bytes FF FB 92 repeated: a false frame header
+#               every third byte, none of them confirmed by a follower
+#   zeros.mp3   200 MB of zero bytes
 # Usage: make-sources.sh OUT_DIR SIZE_MB
 set -euo pipefail
 out="$1"
@@ -11,7 +17,7 @@ size_mb="$2"
 mkdir -p "$out"
 
 seconds=180
-if [ ! -s "$out/piece.mp3" ]; then
+if [ ! -s "$out/piece.mp3" ] || [ ! -s "$out/vbr-piece.mp3" ]; then
   # 16-bit stereo PCM: a chord whose pitch moves, with a little noise, so
   # that the frames differ from one another.
   python3 - "$seconds" "$out/piece.raw" <<'PY'
@@ -36,24 +42,43 @@ PY
     cat "$out/lame.err" >&2
     exit 1
   fi
+  # The same signal at a variable bit rate; its frames repeat cleanly too.
+  if ! lame --quiet -r -s 44.1 --bitwidth 16 --signed --little-endian -V 0 -t \
+    "$out/piece.raw" "$out/vbr-piece.mp3" 2>"$out/lame.err"; then
+    cat "$out/lame.err" >&2
+    exit 1
+  fi
   rm -f "$out/lame.err"
   rm -f "$out/piece.raw"
 fi
 
-piece_bytes=$(stat -c %s "$out/piece.mp3")
 want=$((size_mb * 1000000))
-if [ ! -s "$out/source.mp3" ] || [ "$(stat -c %s "$out/source.mp3")" -lt "$want" ]; then
-  copies=$(((want + piece_bytes - 1) / piece_bytes))
-  : >"$out/source.tmp"
-  for ((i = 0; i < copies; i++)); do cat "$out/piece.mp3" >>"$out/source.tmp"; done
-  # ID3v1: "TAG", title, artist, album (30 bytes each), year (4), comment
-  # (30), genre (1).
-  python3 -c 'import sys
+repeat() { # piece source
+  local piece_bytes copies i
+  piece_bytes=$(stat -c %s "$out/$1")
+  if [ ! -s "$out/$2" ] || [ "$(stat -c %s "$out/$2")" -lt "$want" ]; then
+    copies=$(((want + piece_bytes - 1) / piece_bytes))
+    : >"$out/source.tmp"
+    for ((i = 0; i < copies; i++)); do cat "$out/$1" >>"$out/source.tmp"; done
+    # ID3v1: "TAG", title, artist, album (30 bytes each), year (4), comment
+    # (30), genre (1).
+    python3 -c 'import sys
 f = lambda s, n: s.encode().ljust(n, b"\0")
 sys.stdout.buffer.write(b"TAG" + f("Benchmark source", 30) + f("Snipwise", 30) + f("Bench", 30)
                         + f("2024", 4) + f("", 30) + bytes([255]))' >>"$out/source.tmp"
-  mv "$out/source.tmp" "$out/source.mp3"
+    mv "$out/source.tmp" "$out/$2"
+  fi
+}
+repeat piece.mp3 source.mp3
+repeat vbr-piece.mp3 vbr-source.mp3
+
+if [ ! -s "$out/hostile.mp3" ]; then
+  python3 -c 'import sys
+block = b"\xff\xfb\x92" * (1 << 20)
+with open(sys.argv[1], "wb") as f:
+    for _ in range(200 * 1000000 // len(block) + 1): f.write(block)' "$out/hostile.mp3"
 fi
+[ -s "$out/zeros.mp3" ] || head -c 200000000 /dev/zero >"$out/zeros.mp3"
 
 if [ ! -s "$out/tagged.mp3" ]; then
   python3 - "$out/piece.mp3" "$out/tagged.mp3" <<'PY'

@@ -45,6 +45,7 @@
 #define IDC_SPLIT_REMOVE 1026
 #define IDC_SPLIT_CLEAR 1027
 #define IDC_SPLIT_NAMING 1028
+#define IDC_SPLIT_TAGS 1029
 
 // Merge page
 #define IDC_MERGE_DESTINATION 1001
@@ -56,6 +57,7 @@
 #define IDC_MERGE_REMOVE 1026
 #define IDC_MERGE_CLEAR 1027
 #define IDC_MERGE_SPIN 1040
+#define IDC_MERGE_TAGS 1030
 
 // Help and About pages
 #define IDC_HELP_TEXT 1046

@@ -71,10 +71,10 @@ void FreePropertyList(PropertyEntry* list) {
 
 void ReleaseScanValue(PropertyEntry*, void* data, int32_t, const char*) { free(data); }
 
-int StoreScanValue(PropertyEntry* list, int32_t id, const char* name, int32_t value) {
+int StoreScanValue(PropertyEntry* list, int32_t id, const char* name, int64_t value) {
   if (!list) return 0;
   if (FindProperty(list, id)) RemoveProperty(list, id);
-  auto* block = static_cast<int32_t*>(calloc(1, sizeof(int32_t)));
+  auto* block = static_cast<int64_t*>(calloc(1, sizeof(int64_t)));
   if (!block) return 0;
   *block = value;
   if (!AddProperty(list, block, ReleaseScanValue, id, name)) {
@@ -84,9 +84,16 @@ int StoreScanValue(PropertyEntry* list, int32_t id, const char* name, int32_t va
   return 1;
 }
 
-bool ReadScanValue(PropertyEntry* list, int32_t id, int32_t* value) {
-  const auto* block = static_cast<const int32_t*>(FindProperty(list, id));
+bool ReadScanValue(PropertyEntry* list, int32_t id, int64_t* value) {
+  const auto* block = static_cast<const int64_t*>(FindProperty(list, id));
   if (!block) return false;
   *value = *block;
+  return true;
+}
+
+bool ReadScanValue(PropertyEntry* list, int32_t id, int32_t* value) {
+  int64_t wide = 0;
+  if (!ReadScanValue(list, id, &wide)) return false;
+  *value = static_cast<int32_t>(wide);
   return true;
 }

@@ -29,6 +29,7 @@ enum PropertyId : int32_t {
   kPropMergeWindow = 5,
   kPropHelpWindow = 6,
   kPropAboutWindow = 7,
+  kPropVariableBitRate = 8,
 };
 
 PropertyEntry* CreatePropertyList(void* data, PropertyReleaseFn release, int32_t id, const char* name);
@@ -40,6 +41,9 @@ void ReleaseScanValue(PropertyEntry* entry, void* data, int32_t id, const char* 
 
 // Replaces the value stored under id (removing an older entry first) with a
 // fresh zero-filled block holding value. 1 on success, 0 when memory is out.
-int StoreScanValue(PropertyEntry* list, int32_t id, const char* name, int32_t value);
-// The 32-bit value of a scan entry; false when the entry is absent.
+// Values are kept in 64 bits, so that a position past 2 GiB stays exact.
+int StoreScanValue(PropertyEntry* list, int32_t id, const char* name, int64_t value);
+// The value of a scan entry; false when the entry is absent. The 32-bit form
+// is for values that fit it (bitrates, indexes).
+bool ReadScanValue(PropertyEntry* list, int32_t id, int64_t* value);
 bool ReadScanValue(PropertyEntry* list, int32_t id, int32_t* value);

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "app/file_io.h"
@@ -21,14 +22,41 @@ namespace snip::cli {
 namespace {
 
 volatile std::sig_atomic_t g_haltRequested = 0;
+// Set while a split or join runs, which honours a halt request between
+// tracks or files.
+volatile std::sig_atomic_t g_runActive = 0;
 
 extern "C" void OnInterrupt(int) {
-  g_haltRequested = 1;
-  // A second Ctrl+C is not caught any more.
-  std::signal(SIGINT, SIG_DFL);
+  if (g_runActive && !g_haltRequested) {
+    g_haltRequested = 1;
+    std::signal(SIGINT, OnInterrupt);  // some systems reset the handler
+    return;
+  }
+  // Nothing can honour a request, or this is the second Ctrl+C: end now,
+  // leaving no unfinished file behind.
+  RemoveUnfinishedOutputs();
+  std::_Exit(kExitHalted);
 }
 
 bool HaltRequested() { return g_haltRequested != 0; }
+
+// Marks a run as one that honours halt requests for as long as it exists.
+struct ActiveRun {
+  ActiveRun() { g_runActive = 1; }
+  ~ActiveRun() { g_runActive = 0; }
+};
+
+// A refusal's second line, naming the file it is about.
+void NameFile(const std::string& path, const char* what) { std::fprintf(stderr, "\"%s\" %s\n", path.c_str(), what); }
+
+const char kNotAFile[] = "is not a file (a folder, pipe or device).";
+const char kCannotOpen[] = "cannot be opened.";
+
+// Names a file that could not be opened for reading, and why.
+void NameUnopened(const std::string& path) {
+  PathKind kind = KindOf(path);
+  NameFile(path, kind == PathKind::Folder || kind == PathKind::Special ? kNotAFile : kCannotOpen);
+}
 
 int Refuse(const std::string& message, int status = kExitRefused) {
   std::fprintf(stderr, "%s\n", message.c_str());
@@ -77,18 +105,6 @@ bool EndsWithMp3(const std::string& path) {
   return tail == ".mp3";
 }
 
-// A CUE sheet is text of a few kilobytes; anything past this is no sheet.
-constexpr int64_t kMostCueSheetBytes = 1 << 20;
-const char kCueUnreadable[] = "The .CUE file you chose could not be read.  Please choose another file.";
-
-bool ReadCueSheetFile(const std::string& path, std::string* text) {
-  File file = File::OpenRead(path);
-  if (!file.IsOpen()) return false;
-  int64_t size = file.Size();
-  if (size < 0 || size > kMostCueSheetBytes) return false;
-  text->assign(static_cast<size_t>(size), '\0');
-  return file.ReadFull(text->data(), text->size()) == size;
-}
 
 std::string TimeText(int64_t offset) {
   char text[32];
@@ -105,6 +121,13 @@ int64_t TrackStart(const SplitJob& job, size_t n) {
 // Number of tracks a run can make at most, for checks made before it starts.
 int64_t MostTracks(const SplitJob& job, int64_t sourceSize) {
   if (!job.equalSegments) return static_cast<int64_t>(job.marks.size());
+  if (job.variableBitrate) {
+    // The length is not measured before the split: bound it by the lowest
+    // bitrate there is (8 kbit/s).
+    int64_t mostSegmentBytes = static_cast<int64_t>(job.marks[1].offset) * BytesPerHundredth(8);
+    if (mostSegmentBytes <= 0) return 1;
+    return (sourceSize - job.firstFrame) / mostSegmentBytes + 2;
+  }
   int64_t segmentBytes = static_cast<int64_t>(job.marks[1].offset) * BytesPerHundredth(job.bitrate);
   if (segmentBytes <= 0) return 1;
   return (sourceSize - job.firstFrame) / segmentBytes + 2;
@@ -129,6 +152,10 @@ std::string TrackOverCueSheet(const SplitJob& job, const std::string& cueSheet, 
   return {};
 }
 
+std::string TakenMessage(const std::string& path) {
+  return "\"" + path + "\" already exists.  Give --overwrite to replace it.";
+}
+
 std::string TrackLabel(const char* verb, int number) {
   char label[48];
   std::snprintf(label, sizeof label, "%s... [%03d]", verb, number);
@@ -141,18 +168,34 @@ void InstallHaltHandler() { std::signal(SIGINT, OnInterrupt); }
 
 int ScanCommand(const std::string& path) {
   File file = File::OpenRead(path);
-  if (!file.IsOpen()) return Refuse(ScanMessage(ScanOutcome::Unusable));
+  if (!file.IsOpen()) {
+    Refuse(ScanMessage(ScanOutcome::Unusable));
+    NameUnopened(path);
+    return kExitRefused;
+  }
   ScanResult scan = SourceScan(file);
   if (scan.outcome != ScanOutcome::Accepted) return Refuse(ScanMessage(scan.outcome));
   uint8_t tag[128] = {};
   bool tagged = ReadId3v1Tag(file, tag) != 0 && tag[0] != 0;
 
-  std::printf("Bit Rate: %d kbps\n", static_cast<int>(scan.bitrate));
-  std::printf("Bit rate index: %d\n", static_cast<int>(scan.bitrateIndex));
+  std::printf("%s\n", BitRateText(scan.variableBitrate, scan.bitrate).c_str());
+  if (!scan.variableBitrate) std::printf("Bit rate index: %d\n", static_cast<int>(scan.bitrateIndex));
   std::printf("First frame: %lld\n", static_cast<long long>(scan.audioStart));
-  if (scan.hasInfoFrame) std::printf("Info frame: %lld\n", static_cast<long long>(scan.firstHeader));
+  if (scan.hasInfoFrame) {
+    std::printf("%s frame: %lld\n", scan.variableBitrate ? scan.summaryName : "Info",
+                static_cast<long long>(scan.firstHeader));
+  }
   if (scan.id3v2Size > 0) std::printf("ID3v2 tag: %lld bytes\n", static_cast<long long>(scan.id3v2Size));
   std::printf("ID3v1 tag: %s\n", tagged ? "present" : "none");
+  if (scan.variableBitrate) {
+    // The stream's own measure, which the constant-bitrate report leaves
+    // to the bit rate.
+    std::printf("Frames: %lld\n", static_cast<long long>(scan.frames));
+    std::printf("Duration: %s (%lld samples at %d Hz)\n", TimeText(scan.DurationHundredths()).c_str(),
+                static_cast<long long>(scan.samples), scan.sampleRate);
+    if (scan.encoderDelay >= 0) std::printf("Encoder delay: %d samples\n", scan.encoderDelay);
+    if (scan.encoderPadding >= 0) std::printf("Encoder padding: %d samples\n", scan.encoderPadding);
+  }
   return kExitOk;
 }
 
@@ -161,27 +204,41 @@ int SplitCommand(const SplitOptions& options) {
 
   // The source as the page examines a chosen file.
   File source = File::OpenRead(options.source);
-  if (!source.IsOpen()) return Refuse(ScanMessage(ScanOutcome::Unusable));
-  ScanResult scan = SourceScan(source);
+  if (!source.IsOpen()) {
+    Refuse(ScanMessage(ScanOutcome::Unusable));
+    NameUnopened(options.source);
+    return kExitRefused;
+  }
+  // The split walks a variable-bitrate source's frames itself: the scan
+  // stops as soon as it knows the bitrate varies.
+  ScanResult scan = SourceScan(source, ScanDepth::UntilVariable);
   if (scan.outcome != ScanOutcome::Accepted) return Refuse(ScanMessage(scan.outcome));
   int64_t sourceSize = source.Size();
   source.Close();
 
   // The track list, through the same rules as times typed on the page.
   TrackList list;
+  std::string album, albumArtist;
   if (!options.cueSheet.empty()) {
     std::string text;
-    if (!ReadCueSheetFile(options.cueSheet, &text)) return Refuse(kCueUnreadable);
+    if (!ReadCueSheetFile(options.cueSheet, &text)) {
+      Refuse(kCueUnreadableMessage);
+      if (!File::OpenRead(options.cueSheet).IsOpen()) NameUnopened(options.cueSheet);
+      return kExitRefused;
+    }
     CueSheet sheet;
     int errorLine = 0;
     std::string message;
     if (!ParseCueSheet(text, &sheet, &errorLine, &message)) return Refuse(message);
     for (const CueTrack& track : sheet.tracks) list.Add(TimeText(track.offset), track.performer, track.title);
+    album = sheet.title;
+    albumArtist = sheet.performer;
   }
   for (const std::string& time : options.times) {
     if (list.Add(time) == AddResult::NotATime) {
       return Refuse(
-          "\"" + time + "\" is not a time.  Please give times as minutes:seconds.hundredths, such as 4:05.50.",
+          "\"" + time + "\" is not a time.  Please give times as minutes:seconds.hundredths, such as 4:05.50, or as "
+          "hours:minutes:seconds.hundredths, such as 1:04:05.50.",
           kExitUsage);
     }
   }
@@ -194,14 +251,31 @@ int SplitCommand(const SplitOptions& options) {
   job.bitrate = scan.bitrate;
   job.bitrateIndex = scan.bitrateIndex;
   job.firstFrame = scan.audioStart;
+  job.variableBitrate = scan.variableBitrate;
   job.marks = list.Marks();
   job.equalSegments = options.equalSegments;
+  job.replaceExisting = options.overwrite;
+  job.tagTracks = options.tags;
+  job.album = album;
+  job.albumArtist = albumArtist;
 
   SplitRefusal refusal = ValidateSplitJob(job);
   if (refusal != SplitRefusal::None) return Refuse(SplitRefusalMessage(refusal));
   std::string clash = TrackOverCueSheet(job, options.cueSheet, sourceSize);
   if (!clash.empty()) {
     return Refuse("The track \"" + clash + "\" would be written over the CUE sheet.  Please change the name.");
+  }
+  // No file the run did not make is replaced without --overwrite, and none
+  // that is not a file at all.
+  std::vector<std::string> planned;
+  if (!PlannedTrackNames(job, &planned)) return Refuse(SplitOutcomeMessage(SplitOutcome::FileError));
+  for (const std::string& name : ExistingTrackNames(planned)) {
+    if (KindOf(name) != PathKind::Regular) {
+      Refuse(SplitOutcomeMessage(SplitOutcome::FileError));
+      NameFile(name, kNotAFile);
+      return kExitRefused;
+    }
+    if (!options.overwrite) return Refuse(TakenMessage(name));
   }
 
   ProgressBar bar = ProgressBar::ForStandardError();
@@ -210,14 +284,29 @@ int SplitCommand(const SplitOptions& options) {
   hooks.trackStarted = [&bar](int number) { bar.SetLabel(TrackLabel("Creating", number)); };
   hooks.progress = [&bar](int64_t done, int64_t total) { bar.Update(done, total); };
   SplitSummary summary;
-  SplitOutcome outcome = RunSplit(job, hooks, &summary);
+  SplitOutcome outcome;
+  {
+    ActiveRun active;
+    outcome = RunSplit(job, hooks, &summary);
+  }
   bar.Clear();
 
   for (size_t n = 0; n < summary.files.size(); ++n) {
     std::printf("%s\t%s\n", TimeText(TrackStart(job, n)).c_str(), summary.files[n].c_str());
   }
   std::fflush(stdout);
+  if (outcome == SplitOutcome::NameTaken) {
+    std::fprintf(stderr, "%s\n", TakenMessage(summary.takenName).c_str());
+    return kExitRefused;
+  }
   std::fprintf(stderr, "%s\n", SplitOutcomeMessage(outcome));
+  // The source ran out before these marks: they start no track.
+  if (outcome == SplitOutcome::Completed && !job.equalSegments) {
+    for (size_t n = summary.files.size(); n < job.marks.size(); ++n) {
+      std::fprintf(stderr, "No track for the mark %s: it lies past the end of the source.\n",
+                   TimeText(job.marks[n].offset).c_str());
+    }
+  }
   switch (outcome) {
     case SplitOutcome::Completed:
       return kExitOk;
@@ -236,11 +325,44 @@ int JoinCommand(const JoinOptions& options) {
   hooks.haltRequested = HaltRequested;
   hooks.lineStarted = [&bar](int number) { bar.SetLabel(TrackLabel("Joining", number)); };
   hooks.progress = [&bar](int64_t done, int64_t total) { bar.Update(done, total); };
-  JoinOutcome outcome = RunJoin(options.destination, options.inputs, hooks);
+  JoinReport report;
+  JoinOutcome outcome;
+  {
+    ActiveRun active;
+    outcome = RunJoin(options.destination, options.inputs, hooks, options.overwrite, &report, options.tags);
+  }
   bar.Clear();
 
-  // A halt is silent, as on the page; every other outcome has its message.
+  if (outcome == JoinOutcome::DestinationExists) {
+    std::fprintf(stderr, "%s\n", TakenMessage(options.destination).c_str());
+    return kExitRefused;
+  }
+  // A halt is silent, as on the page; every other outcome has its message,
+  // and the file it is about.
   if (const char* message = JoinOutcomeMessage(outcome)) std::fprintf(stderr, "%s\n", message);
+  switch (report.problem) {
+    case JoinProblem::CannotOpen:
+      NameUnopened(report.file);
+      break;
+    case JoinProblem::NotAFile:
+      NameFile(report.file, kNotAFile);
+      break;
+    case JoinProblem::TooShort:
+      NameFile(report.file, "is shorter than 128 bytes.");
+      break;
+    case JoinProblem::IsDestination:
+      NameFile(report.file, "is the destination.");
+      break;
+    case JoinProblem::ReadFailed:
+      NameFile(report.file, "could not be read.");
+      break;
+    case JoinProblem::WriteFailed:
+      NameFile(report.file, "could not be written.");
+      break;
+    case JoinProblem::Exists:
+    case JoinProblem::None:
+      break;
+  }
   switch (outcome) {
     case JoinOutcome::Completed:
       return kExitOk;

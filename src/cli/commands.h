@@ -22,11 +22,15 @@ struct SplitOptions {
   std::string folder;              // --folder; empty: the source's folder
   std::string nameTemplate = "%file% - %track%";
   bool equalSegments = false;
+  bool overwrite = false;  // --overwrite: tracks may replace existing files
+  bool tags = false;       // --tags: every track gets tags of its own
 };
 
 struct JoinOptions {
   std::string destination;
   std::vector<std::string> inputs;
+  bool overwrite = false;  // --overwrite: the destination may be replaced
+  bool tags = false;       // --tags: only the first input's ID3v2 tag is kept
 };
 
 int ScanCommand(const std::string& path);
@@ -34,7 +38,8 @@ int SplitCommand(const SplitOptions& options);
 int JoinCommand(const JoinOptions& options);
 
 // The first Ctrl+C asks a running split or join to stop before its next track
-// or file; a second one ends the program at once.
+// or file; outside a run, or the second time, it ends the program at once,
+// removing the file that was being written.
 void InstallHaltHandler();
 
 }  // namespace snip::cli

@@ -1,4 +1,4 @@
-// snipwise: splits constant-bitrate MP3 recordings at listed times, joins MP3
+// snipwise: splits MP3 recordings at listed times, joins MP3
 // files and examines a source, from the command line.
 #include <CLI/CLI.hpp>
 
@@ -32,21 +32,22 @@ int main(int argc, char** argv) {
   UseUtf8Console();
 #endif
 
-  CLI::App app{"MP3 Snipwise: cuts constant-bitrate MP3 recordings into tracks at listed times and joins MP3 files."};
+  CLI::App app{"MP3 Snipwise: cuts MP3 recordings (constant or variable bit rate) into tracks at listed times and joins MP3 files."};
   app.name("snipwise");
   app.require_subcommand(1);
   app.footer(
-      "Times are minutes, seconds and hundredths from the start of the recording, as 004:05.50 or 4:05.50. The\n"
+      "Times are minutes, seconds and hundredths from the start of the recording, as 004:05.50 or 4:05.50, or\n"
+      "hours, minutes, seconds and hundredths, as 17:04:05.50; text that is not such a time is refused. The\n"
       "digits after the point are hundredths as a number: 4:05.5 is 4:05.05, not 4:05.50.\n"
       "Exit status: 0 done, 1 refused or failed (the message says why), 2 wrong command line, 130 interrupted.");
 
   std::string scanPath;
-  CLI::App* scan = app.add_subcommand("scan", "Show the bit rate, the first frame and the ID3v1 tag of an MP3 file.");
+  CLI::App* scan = app.add_subcommand("scan", "Show the bit rate, the first frame and the ID3v1 tag of an MP3 file (and, for a variable bit rate, its frames and length).");
   scan->add_option("FILE", scanPath, "The MP3 file to examine")->type_name("")->required();
 
   SplitOptions split;
   CLI::App* splitCommand = app.add_subcommand("split", "Cut an MP3 file into tracks at the given times.");
-  splitCommand->add_option("SOURCE", split.source, "The constant-bitrate MP3 file to cut")->type_name("")->required();
+  splitCommand->add_option("SOURCE", split.source, "The MP3 file to cut")->type_name("")->required();
   CLI::Option* at =
       splitCommand->add_option("-a,--at", split.times, "A cut time; give as many as needed (000:00.00 is added first)")
           ->type_name("TIME");
@@ -67,6 +68,12 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   splitCommand->add_flag("-e,--equal", split.equalSegments,
                          "Split all into equal segments as long as the first cut time");
+  splitCommand->add_flag("--overwrite", split.overwrite,
+                         "Let tracks replace files of the same names (without it an existing file is never replaced)");
+  splitCommand->add_flag("--tags", split.tags,
+                         "Tag tracks: each track gets an ID3v2.3 tag of its own (title and artist from its line, "
+                         "\"k/N\" as its number, album, album artist, year, genre and pictures from the source's "
+                         "tags or the CUE sheet) and its own ID3v1 tag instead of the source's");
   splitCommand->callback([&] {
     if (at->count() == 0 && cue->count() == 0) throw CLI::RequiredError("--at or --cue");
   });
@@ -75,6 +82,10 @@ int main(int argc, char** argv) {
   CLI::App* joinCommand = app.add_subcommand("join", "Join MP3 files, in the order given, into one file.");
   joinCommand->add_option("DEST", join.destination, "The file to write")->type_name("");
   joinCommand->add_option("INPUT", join.inputs, "The files to join, two or more")->type_name("");
+  joinCommand->add_flag("--overwrite", join.overwrite,
+                        "Let the joined file replace an existing DEST (without it an existing file is never replaced)");
+  joinCommand->add_flag("--tags", join.tags,
+                        "Keep the first input's ID3v2 tag at the start and leave every other ID3v2 tag out");
 
   try {
     app.parse(argc, argv);

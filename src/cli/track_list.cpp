@@ -13,7 +13,7 @@ constexpr size_t kNameChars = 100;
 
 AddResult TrackList::Add(const std::string& timeText, const std::string& artist, const std::string& title) {
   int32_t offset = 0;
-  if (!ScanTimeText(timeText.c_str(), &offset)) return AddResult::NotATime;
+  if (!ParseTimeArgument(timeText.c_str(), &offset)) return AddResult::NotATime;
   auto same = [offset](const SplitMark& mark) { return mark.offset == offset; };
   if (std::any_of(marks_.begin(), marks_.end(), same)) return AddResult::Duplicate;
   if (marks_.empty() && offset != 0) marks_.push_back(SplitMark{});

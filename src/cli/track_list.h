@@ -13,7 +13,7 @@ enum class AddResult { Added, NotATime, Duplicate };
 
 class TrackList {
  public:
-  // Reads the time text the way the page's time field does and adds the mark.
+  // Reads the time text strictly (ParseTimeArgument) and adds the mark.
   // A list that is empty gets the 000:00.00 marker first when the time is not 0.
   AddResult Add(const std::string& timeText, const std::string& artist = {}, const std::string& title = {});
   const std::vector<SplitMark>& Marks() const { return marks_; }

@@ -19,6 +19,7 @@ const char* const kCompletedMessage = "Track joining completed successfully.";
 const char* const kFileErrorMessage = "There has been a file error while trying to join tracks.  Please try again.";
 const char* const kDestinationIsInputMessage =
     "The destination file is also in the list of tracks to join.  Please choose another destination.";
+const char* const kDestinationExistsMessage = "The destination file already exists.  Please choose another destination.";
 
 constexpr size_t kBlockSize = 256 * 1024;
 constexpr int64_t kTagSize = 128;
@@ -59,46 +60,100 @@ bool MeasureInput(File& input, std::vector<uint8_t>& buffer, InputSpan* span) {
   return true;
 }
 
+// For a join that keeps one ID3v2 tag, the first input's: moves the span's
+// start past the input's leading ID3v2 tags (unless keepLeading) and its
+// stop before an ID3v2 tag appended with a footer. False on a read failure.
+bool LeaveOutId3v2Tags(File& input, bool keepLeading, InputSpan* span) {
+  uint8_t head[10];
+  if (!keepLeading) {
+    int64_t pos = 0;
+    while (span->stop - pos >= 10) {
+      if (!input.Seek(pos) || input.ReadFull(head, sizeof head) != 10) return false;
+      int64_t tag = Id3v2TagSize(head, sizeof head);
+      if (tag == 0) break;
+      pos += tag;
+    }
+    span->start = std::min(pos, span->stop);
+  }
+  if (span->stop - span->start >= 20) {
+    if (!input.Seek(span->stop - 10) || input.ReadFull(head, sizeof head) != 10) return false;
+    if (std::memcmp(head, "3DI", 3) == 0) {
+      head[0] = 'I', head[1] = 'D', head[2] = '3';
+      int64_t tag = Id3v2TagSize(head, sizeof head);
+      if (tag > 0 && tag <= span->stop - span->start) span->stop -= tag;
+    }
+  }
+  if (span->skipFrom < span->start || span->skipTo > span->stop) span->skipFrom = span->skipTo = 0;
+  return true;
+}
+
 // Copies [from, to) of input to output in large blocks. `written` is the
 // output's length so far: every block ends on a multiple of the block size
 // in the output, since writes that start inside a page cost the system far
 // more than reads that do (each input ends at an odd offset, less its tag).
-bool CopyRange(File& input, File& output, int64_t from, int64_t to, std::vector<uint8_t>& buffer,
-               const std::function<void(int64_t)>& copied, int64_t& written) {
-  if (from >= to) return true;
-  if (!input.Seek(from)) return false;
+enum class CopyFailure { None, Read, Write };
+
+CopyFailure CopyRange(File& input, File& output, int64_t from, int64_t to, std::vector<uint8_t>& buffer,
+                      const std::function<void(int64_t)>& copied, int64_t& written) {
+  if (from >= to) return CopyFailure::None;
+  if (!input.Seek(from)) return CopyFailure::Read;
   const int64_t block = static_cast<int64_t>(buffer.size());
   for (int64_t pos = from; pos < to;) {
     size_t want = static_cast<size_t>(std::min<int64_t>(block - written % block, to - pos));
     int64_t got = input.ReadFull(buffer.data(), want);
     // The input was measured before the copy; coming up short means it
     // changed or could not be read.
-    if (got <= 0) return false;
-    if (!output.Write(buffer.data(), static_cast<size_t>(got))) return false;
+    if (got <= 0) return CopyFailure::Read;
+    if (!output.Write(buffer.data(), static_cast<size_t>(got))) return CopyFailure::Write;
     pos += got;
     written += got;
     copied(got);
   }
-  return true;
+  return CopyFailure::None;
 }
 
 }  // namespace
 
-JoinOutcome RunJoin(const std::string& destination, const std::vector<std::string>& inputs, const JoinHooks& hooks) {
-  // Creating the destination empties it: never when it is one of the inputs.
-  for (const std::string& input : inputs) {
-    if (SameFile(destination, input)) return JoinOutcome::DestinationIsInput;
-  }
+JoinOutcome RunJoin(const std::string& destination, const std::vector<std::string>& inputs, const JoinHooks& hooks,
+                    bool replaceExisting, JoinReport* report, bool oneId3v2Tag) {
+  auto fail = [report](JoinOutcome outcome, JoinProblem problem, const std::string& file) {
+    if (report) {
+      report->problem = problem;
+      report->file = file;
+    }
+    return outcome;
+  };
 
+  // Everything is checked before a byte is written. An input that is the
+  // destination would read the file being written (or, replaced, be lost).
+  for (const std::string& input : inputs) {
+    if (SamePlace(destination, input)) {
+      return fail(JoinOutcome::DestinationIsInput, JoinProblem::IsDestination, input);
+    }
+  }
+  PathKind destinationKind = KindOf(destination);
+  if (destinationKind == PathKind::Folder || destinationKind == PathKind::Special) {
+    return fail(JoinOutcome::FileError, JoinProblem::NotAFile, destination);
+  }
   int64_t total = 0;
   for (const std::string& input : inputs) {
+    PathKind kind = KindOf(input);
+    if (kind == PathKind::Folder || kind == PathKind::Special) {
+      return fail(JoinOutcome::FileError, JoinProblem::NotAFile, input);
+    }
     File probe = File::OpenRead(input);
-    int64_t size = probe.IsOpen() ? probe.Size() : -1;
-    if (size > 0) total += size;
+    if (!probe.IsOpen()) return fail(JoinOutcome::FileError, JoinProblem::CannotOpen, input);
+    int64_t size = probe.Size();
+    if (size < 0) return fail(JoinOutcome::FileError, JoinProblem::CannotOpen, input);
+    if (size < kTagSize) return fail(JoinOutcome::FileError, JoinProblem::TooShort, input);
+    total += size;
+  }
+  if (destinationKind == PathKind::Regular && !replaceExisting) {
+    return fail(JoinOutcome::DestinationExists, JoinProblem::Exists, destination);
   }
 
-  File output = File::Create(destination);
-  if (!output.IsOpen()) return JoinOutcome::FileError;
+  OutputFile output = OutputFile::Create(destination);
+  if (!output.IsOpen()) return fail(JoinOutcome::FileError, JoinProblem::WriteFailed, destination);
 
   std::vector<uint8_t> buffer(kBlockSize);
   int64_t done = 0;
@@ -108,30 +163,41 @@ JoinOutcome RunJoin(const std::string& destination, const std::vector<std::strin
     if (hooks.progress) hooks.progress(done, std::max(total, done));
   };
 
+  // Leaving early drops the output: its temporary file goes, the
+  // destination stays as it was.
   for (size_t i = 0; i < inputs.size(); ++i) {
-    if (hooks.haltRequested && hooks.haltRequested()) {
-      return output.Close() ? JoinOutcome::Halted : JoinOutcome::FileError;
-    }
+    if (hooks.haltRequested && hooks.haltRequested()) return JoinOutcome::Halted;
     if (hooks.lineStarted) hooks.lineStarted(static_cast<int>(i + 1));
 
     const int64_t lineBase = done;
     File input = File::OpenRead(inputs[i]);
-    if (!input.IsOpen()) return JoinOutcome::FileError;
+    if (!input.IsOpen()) return fail(JoinOutcome::FileError, JoinProblem::CannotOpen, inputs[i]);
     InputSpan span;
-    if (!MeasureInput(input, buffer, &span)) return JoinOutcome::FileError;
-    bool ok;
-    if (span.skipTo > span.skipFrom) {
-      ok = CopyRange(input, output, span.start, span.skipFrom, buffer, copied, written) &&
-           CopyRange(input, output, span.skipTo, span.stop, buffer, copied, written);
-    } else {
-      ok = CopyRange(input, output, span.start, span.stop, buffer, copied, written);
+    if (!MeasureInput(input, buffer, &span) || (oneId3v2Tag && !LeaveOutId3v2Tags(input, i == 0, &span))) {
+      return fail(JoinOutcome::FileError, JoinProblem::ReadFailed, inputs[i]);
     }
-    if (!ok) return JoinOutcome::FileError;
+    CopyFailure failure = CopyFailure::None;
+    if (span.skipTo > span.skipFrom) {
+      failure = CopyRange(input, output.Stream(), span.start, span.skipFrom, buffer, copied, written);
+      if (failure == CopyFailure::None) {
+        failure = CopyRange(input, output.Stream(), span.skipTo, span.stop, buffer, copied, written);
+      }
+    } else {
+      failure = CopyRange(input, output.Stream(), span.start, span.stop, buffer, copied, written);
+    }
+    if (failure == CopyFailure::Read) return fail(JoinOutcome::FileError, JoinProblem::ReadFailed, inputs[i]);
+    if (failure == CopyFailure::Write) return fail(JoinOutcome::FileError, JoinProblem::WriteFailed, destination);
     // Left-out bytes (tag, length frame) count as done too.
     done = lineBase + span.size;
     if (hooks.progress) hooks.progress(done, std::max(total, done));
   }
-  return output.Close() ? JoinOutcome::Completed : JoinOutcome::FileError;
+  if (!output.Commit(replaceExisting)) {
+    if (!replaceExisting && KindOf(destination) != PathKind::Missing) {
+      return fail(JoinOutcome::DestinationExists, JoinProblem::Exists, destination);
+    }
+    return fail(JoinOutcome::FileError, JoinProblem::WriteFailed, destination);
+  }
+  return JoinOutcome::Completed;
 }
 
 const char* JoinOutcomeMessage(JoinOutcome outcome) {
@@ -142,6 +208,8 @@ const char* JoinOutcomeMessage(JoinOutcome outcome) {
       return kFileErrorMessage;
     case JoinOutcome::DestinationIsInput:
       return kDestinationIsInputMessage;
+    case JoinOutcome::DestinationExists:
+      return kDestinationExistsMessage;
     case JoinOutcome::Halted:
       break;
   }

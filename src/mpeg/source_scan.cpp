@@ -1,26 +1,23 @@
 #include "mpeg/source_scan.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "app/property_list.h"
 #include "mpeg/frame_header.h"
+#include "mpeg/frame_walk.h"
+#include "mpeg/lame_tag.h"
 
 namespace snip {
 
 namespace {
 
-// The scan reads the file in windows of 1004 bytes whose first 1000 bytes are
-// start positions; the next window starts 1000 bytes on, so the windows
-// overlap by 4 and every start offset is tested exactly once.
-constexpr size_t kWindowBytes = 1004;
-constexpr size_t kWindowPositions = 1000;
 // Longest frame of any layer (MPEG-2.5 Layer II, 160 kbit/s at 8 kHz, padded:
 // 2881 bytes) and the four bytes of the header that follows it.
 constexpr size_t kFrameBytes = 2896;
 
-const char kVbrMessage[] =
-    "The MP3 you have selected to split cannot be used because it is a VBR (variable bit rate) file.  Please only "
-    "use MP3s with fixed bit rates.";
 const char kNotLayer3Message[] =
     "The MP3 you have selected to split cannot be used because it is not an MPEG Layer III file.";
 const char kUnusableMessage[] =
@@ -55,50 +52,58 @@ int64_t SkipId3v2Tags(File& file, int64_t from, int64_t size) {
   return position;
 }
 
-// Reads the frame at `position` (with the header after it) into frame and
-// tells whether a real frame starts there. Data is taken to end at audioEnd.
-FrameCheck ConfirmAt(File& file, int64_t position, int64_t audioEnd, uint8_t* frame, size_t* got) {
-  *got = 0;
-  if (position >= audioEnd) return FrameCheck::No;
-  int64_t left = audioEnd - position;
-  size_t want = left < static_cast<int64_t>(kFrameBytes) ? static_cast<size_t>(left) : kFrameBytes;
-  int64_t read = ReadAt(file, position, frame, want);
-  if (read < 0) return FrameCheck::NeedMore;  // a read failure: no answer
-  *got = static_cast<size_t>(read);
-  bool endOfData = position + read >= audioEnd;
-  FrameCheck check = ConfirmFrame(frame, *got, endOfData);
-  // The buffer holds any frame with its follower, so NeedMore only comes
-  // from a short read.
-  return check;
-}
-
 enum class Search { Found, FreeFormat, NotFound, ReadError };
 
-// Looks for the first confirmed frame header from `start`, window by window.
-// A free-format Layer III header right at `start` ends the search: its frame
-// cannot be measured, so the file cannot be cut.
+// The search reads this much at a time; a candidate header is confirmed
+// inside the bytes already read (its frame and the header after it), so
+// that no input, however many false headers it holds, is read twice.
+constexpr size_t kSearchBytes = 64 * 1024;
+
+// Looks for the first confirmed frame header from `start`. A free-format
+// Layer III header right at `start` ends the search: its frame cannot be
+// measured, so the file cannot be cut. On success the frame (with the header
+// after it, as far as the data goes) is copied into frame.
 Search FindFirstFrame(File& file, int64_t start, int64_t audioEnd, int64_t* offset, uint8_t* frame,
                       size_t* frameBytes) {
-  uint8_t window[kWindowBytes];
-  for (int64_t windowStart = start;; windowStart += kWindowPositions) {
-    int64_t got = ReadAt(file, windowStart, window, kWindowBytes);
+  std::vector<uint8_t> buffer(kSearchBytes);
+  for (int64_t pos = start;;) {
+    int64_t want = std::min<int64_t>(static_cast<int64_t>(kSearchBytes), audioEnd - pos);
+    // Bytes past the audio's end are read as far as the window reaches, so
+    // that a free-format header at the very start is still told apart.
+    if (want < 4) want = std::min<int64_t>(4, static_cast<int64_t>(kSearchBytes));
+    int64_t got = ReadAt(file, pos, buffer.data(), static_cast<size_t>(want));
     if (got < 0) return Search::ReadError;
     if (got < 4) return Search::NotFound;
-    size_t positions = static_cast<size_t>(got) - 3;
-    if (positions > kWindowPositions) positions = kWindowPositions;
-    for (size_t p = 0; p < positions; ++p) {
-      const uint8_t* h = window + p;
-      if (!FrameHeaderTest(h)) continue;
-      int64_t at = windowStart + static_cast<int64_t>(p);
-      if (at == start && HeaderLayerBits(h) == 1 && HeaderBitrateIndex(h) == 0) return Search::FreeFormat;
-      FrameCheck check = ConfirmAt(file, at, audioEnd, frame, frameBytes);
-      if (check == FrameCheck::NeedMore) return Search::ReadError;
-      if (check == FrameCheck::Yes) {
+    const bool endOfData = got < want || pos + got >= audioEnd;
+    const size_t n = static_cast<size_t>(got);
+    const uint8_t* data = buffer.data();
+    size_t p = 0;
+    bool refill = false;
+    for (; p + 4 <= n; ++p) {
+      if (data[p] != 0xFF || !FrameHeaderTest(data + p)) continue;
+      int64_t at = pos + static_cast<int64_t>(p);
+      if (at == start && HeaderLayerBits(data + p) == 1 && HeaderBitrateIndex(data + p) == 0) {
+        return Search::FreeFormat;
+      }
+      if (at >= audioEnd) return Search::NotFound;
+      size_t rest = std::min<size_t>(n - p, static_cast<size_t>(audioEnd - at));
+      bool restEnds = endOfData || static_cast<int64_t>(rest) == audioEnd - at;
+      if (rest < kFrameBytes && !restEnds) {
+        refill = true;  // read again from this candidate on
+        break;
+      }
+      if (ConfirmFrame(data + p, rest, restEnds) == FrameCheck::Yes) {
+        *frameBytes = std::min(rest, kFrameBytes);
+        std::memcpy(frame, data + p, *frameBytes);
         *offset = at;
         return Search::Found;
       }
     }
-    if (got < static_cast<int64_t>(kWindowBytes)) return Search::NotFound;
+    if (!refill) {
+      if (endOfData) return Search::NotFound;
+      p = n - 3;  // the last three bytes begin no complete header yet
+    }
+    pos += static_cast<int64_t>(p);
   }
 }
 
@@ -135,7 +140,7 @@ FrameTag ReadFrameTag(const uint8_t* frame, size_t bytes) {
 
 }  // namespace
 
-ScanResult SourceScan(File& file) {
+ScanResult SourceScan(File& file, ScanDepth depth) {
   ScanResult result;
   result.outcome = ScanOutcome::Unusable;
   int64_t begin = file.Tell();
@@ -154,15 +159,11 @@ ScanResult SourceScan(File& file) {
     return result;
   }
   FrameTag tag = ReadFrameTag(frame, frameBytes);
-  if (tag == FrameTag::Vbr) {
-    result.outcome = ScanOutcome::Vbr;
-    return result;
-  }
 
   int64_t audio = first;
   const uint8_t* audioHeader = frame;
   uint8_t next[4];
-  if (tag == FrameTag::Info) {
+  if (tag != FrameTag::None) {
     // The encoder's summary frame holds no audio: the tracks start after it,
     // and the bitrate is that of the audio frames.
     audio = first + Layer3FrameLength(frame);
@@ -171,29 +172,76 @@ ScanResult SourceScan(File& file) {
   }
   int index = HeaderBitrateIndex(audioHeader);
   if (index == 0) return result;  // free format: frame lengths unknown
+
+  StreamSummary summary;
+  if (tag != FrameTag::None && ReadSummaryFrame(frame, frameBytes, &summary)) {
+    result.encoderDelay = summary.encoderDelay;
+    result.encoderPadding = summary.encoderPadding;
+  }
+
+  // Every audio frame, once: the length of the audio and whether the
+  // bitrate changes from frame to frame.
+  bool changes = false;
+  {
+    const bool whole = depth == ScanDepth::Whole;
+    FrameWalk walk(file, audio, audioEnd, whole ? 256 * 1024 : 16 * 1024);
+    WalkFrame f;
+    FrameWalk::Step step;
+    while ((step = walk.Next(&f)) == FrameWalk::Step::Frame) {
+      if (HeaderLayerBits(f.data) != 1) continue;
+      if (result.frames == 0) result.sampleRate = SampleRateHz(HeaderVersionBits(f.data), HeaderSampleRateIndex(f.data));
+      changes |= f.bitrateIndex != index;
+      ++result.frames;
+      result.samples += f.samples;
+      result.audioBytes += f.size;
+      if (!whole && (changes || tag == FrameTag::Vbr)) break;
+    }
+    if (step == FrameWalk::Step::ReadError) return result;
+  }
+  if (result.frames == 0) return result;
   if (!file.Seek(audio)) return result;
 
+  result.variableBitrate = changes || tag == FrameTag::Vbr;
   result.outcome = ScanOutcome::Accepted;
   result.bitrateIndex = index;
   result.bitrate = BitrateKbps(HeaderVersionBits(audioHeader), index);
+  if (result.variableBitrate && depth == ScanDepth::Whole && result.samples > 0) {
+    // Average over the audio: bits per second, in kbit/s, rounded.
+    int64_t bitsPerSecondTimes1000 = result.audioBytes * 8 * result.sampleRate;
+    result.bitrate = static_cast<int32_t>((bitsPerSecondTimes1000 + result.samples * 500) / (result.samples * 1000));
+  }
   result.firstHeader = first;
   result.audioStart = audio;
   result.id3v2Size = start - begin;
-  result.hasInfoFrame = tag == FrameTag::Info;
+  result.hasInfoFrame = tag != FrameTag::None;
+  if (result.hasInfoFrame) {
+    size_t at = XingOffset(frame);
+    result.summaryName = HasMarker(frame, frameBytes, at, "Xing")   ? "Xing"
+                         : HasMarker(frame, frameBytes, at, "Info") ? "Info"
+                                                                    : "VBRI";
+  }
   return result;
 }
 
 int StoreScanResult(PropertyEntry* list, const ScanResult& result) {
   if (!StoreScanValue(list, kPropBitRateBinary, "Bit Rate Binary", result.bitrateIndex)) return 0;
   if (!StoreScanValue(list, kPropBitRate, "Bit Rate", result.bitrate)) return 0;
-  if (!StoreScanValue(list, kPropFirstFrame, "First Frame", static_cast<int32_t>(result.audioStart))) return 0;
+  if (!StoreScanValue(list, kPropFirstFrame, "First Frame", result.audioStart)) return 0;
+  if (!StoreScanValue(list, kPropVariableBitRate, "Variable Bit Rate", result.variableBitrate ? 1 : 0)) return 0;
   return 1;
+}
+
+std::string BitRateText(bool variableBitrate, int kbps) {
+  char text[64];
+  if (variableBitrate)
+    std::snprintf(text, sizeof text, "Bit Rate: VBR, about %d kbps", kbps);
+  else
+    std::snprintf(text, sizeof text, "Bit Rate: %d kbps", kbps);
+  return text;
 }
 
 const char* ScanMessage(ScanOutcome outcome) {
   switch (outcome) {
-    case ScanOutcome::Vbr:
-      return kVbrMessage;
     case ScanOutcome::NotLayer3:
       return kNotLayer3Message;
     case ScanOutcome::Unusable:

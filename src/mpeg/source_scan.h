@@ -1,8 +1,10 @@
-// Examination of a chosen source: VBR refusal, the first real frame header,
-// the bitrate, and the ID3v1 tag.
+// Examination of a chosen source: the first real frame header, the bitrate
+// (constant, or variable with its average), the length of the audio, and the
+// ID3v1 tag.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "app/file_io.h"
 
@@ -10,7 +12,7 @@ struct PropertyEntry;
 
 namespace snip {
 
-enum class ScanOutcome { Accepted, Vbr, NotLayer3, Unusable };
+enum class ScanOutcome { Accepted, NotLayer3, Unusable };
 
 struct ScanResult {
   ScanOutcome outcome = ScanOutcome::Unusable;
@@ -19,17 +21,45 @@ struct ScanResult {
   int64_t firstHeader = 0;    // offset of the first frame header
   int64_t audioStart = 0;     // first audio frame: after a leading Info frame, else firstHeader
   int64_t id3v2Size = 0;      // bytes of a leading ID3v2 tag (0 when none)
-  bool hasInfoFrame = false;  // the first frame is an "Info"/"Xing"-style frame
+  bool hasInfoFrame = false;  // the first frame is the encoder's summary frame (see summaryName)
+
+  // The audio frames from audioStart to the audio's end, walked one by one.
+  // A stream is variable bitrate when its frames change bitrate or its
+  // summary frame says so ("Xing", "VBRI"); bitrate is then the average over
+  // the audio, rounded, and bitrateIndex that of the first audio frame.
+  bool variableBitrate = false;
+  const char* summaryName = "";  // "Info", "Xing" or "VBRI" when hasInfoFrame
+  int64_t frames = 0;            // audio frames
+  int64_t samples = 0;           // samples per channel the audio frames decode to
+  int64_t audioBytes = 0;        // bytes of the audio frames
+  int sampleRate = 0;            // Hz
+  int encoderDelay = -1;         // samples, as the summary frame states them; -1 when it does not
+  int encoderPadding = -1;
+
+  // Length of the audio in hundredths of a second, rounded down.
+  int64_t DurationHundredths() const { return sampleRate > 0 ? samples * 100 / sampleRate : 0; }
 };
+
+// How far the scan walks the audio frames: all of them (the page, `snipwise
+// scan`), or only until the stream is known to be of a variable bitrate (a
+// split, which walks the frames itself). In the second case a variable-
+// bitrate result's frames, samples and audioBytes cover only the frames
+// walked, and bitrate is the first audio frame's.
+enum class ScanDepth { Whole, UntilVariable };
 
 // Scans from the file's current position (the start of the file). On
 // acceptance the file position is left at audioStart.
-ScanResult SourceScan(File& file);
+ScanResult SourceScan(File& file, ScanDepth depth = ScanDepth::Whole);
 
 // Stores an accepted scan's values in the list, in the order "Bit Rate
-// Binary", "Bit Rate", "First Frame" (audioStart), each replacing an older
-// entry. 1 on success, 0 when a value could not be stored.
+// Binary", "Bit Rate", "First Frame" (audioStart), "Variable Bit Rate" (1 or
+// 0), each replacing an older entry. 1 on success, 0 when a value could not
+// be stored.
 int StoreScanResult(PropertyEntry* list, const ScanResult& result);
+
+// The bit rate as the Split page shows it: "Bit Rate: 128 kbps", or "Bit
+// Rate: VBR, about 190 kbps" for a variable-bitrate source.
+std::string BitRateText(bool variableBitrate, int kbps);
 
 // The message shown for a refused scan (caption "MP3 Snipwise").
 const char* ScanMessage(ScanOutcome outcome);

@@ -384,6 +384,7 @@ bool ParseCueSheet(std::string_view bytes, CueSheet* sheet, int* errorLine, std:
       if (!ReadValue(rest, &value)) return fail(lineNumber, invalid);
       bool performer = SameWord(keyword, "PERFORMER");
       if (!current.open) {
+        (performer ? result.performer : result.title) = value;
         if (performer) sheetPerformer = value;
       } else if (performer) {
         current.track.performer = value;
@@ -439,6 +440,21 @@ std::string FormatCueSheet(const std::string& sourceFile, const std::vector<CueT
     out += line;
   }
   return out;
+}
+
+const char* const kCueUnreadableMessage = "The .CUE file you chose could not be read.  Please choose another file.";
+
+bool ReadCueSheetFile(const std::string& path, std::string* text) {
+  // A CUE sheet is text of a few kilobytes; anything past this is no sheet.
+  constexpr int64_t kMostBytes = 1 << 20;
+  File file = File::OpenRead(path);
+  if (!file.IsOpen()) return false;
+  int64_t size = file.Size();
+  if (size < 0 || size > kMostBytes) return false;
+  text->assign(static_cast<size_t>(size), '\0');
+  if (file.ReadFull(text->data(), text->size()) != size) return false;
+  char extra = 0;
+  return file.Read(&extra, 1) == 0;  // the file must not have grown meanwhile
 }
 
 }  // namespace snip

@@ -15,7 +15,9 @@ struct CueTrack {
 };
 
 struct CueSheet {
-  std::string file;  // the FILE line's name, if any
+  std::string file;       // the FILE line's name, if any
+  std::string title;      // the sheet's own TITLE (the album), if any
+  std::string performer;  // the sheet's own PERFORMER, if any
   std::vector<CueTrack> tracks;
 };
 
@@ -31,5 +33,11 @@ bool ParseCueSheet(std::string_view bytes, CueSheet* sheet, int* errorLine, std:
 
 // Writes a sheet naming sourceFile with one TRACK per entry.
 std::string FormatCueSheet(const std::string& sourceFile, const std::vector<CueTrack>& tracks);
+
+// Reads a CUE sheet file whole: false when it cannot be opened or read, is
+// larger than any sheet (1 MiB), or grows while it is read.
+bool ReadCueSheetFile(const std::string& path, std::string* text);
+// The message for a sheet that ReadCueSheetFile could not read.
+extern const char* const kCueUnreadableMessage;
 
 }  // namespace snip

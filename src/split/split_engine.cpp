@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "app/file_io.h"
 #include "mpeg/frame_header.h"
 #include "mpeg/source_scan.h"
+#include "split/frame_cut.h"
 #include "split/track_naming.h"
+#include "split/track_tags.h"
 
 namespace snip {
 
@@ -209,73 +212,198 @@ const char* SplitOutcomeMessage(SplitOutcome outcome) {
     case SplitOutcome::Cancelled:
       return kCancelledMessage;
     case SplitOutcome::FileError:
+    case SplitOutcome::NameTaken:
       return kFileErrorMessage;
   }
   return kFileErrorMessage;
 }
 
-SplitOutcome RunSplit(const SplitJob& job, const SplitHooks& hooks, SplitSummary* summary) {
-  if (job.sourcePath.empty() || job.sourcePath.size() >= kPathChars) return SplitOutcome::FileError;
+namespace {
 
-  std::string folder = job.folder;
-  if (folder.empty()) {
-    size_t cut = job.sourcePath.size();
-    while (cut > 0 && !IsSeparator(job.sourcePath[cut - 1])) --cut;
-    folder = job.sourcePath.substr(0, cut);
-  }
-
-  File source = File::OpenRead(job.sourcePath);
-  if (!source.IsOpen()) return SplitOutcome::FileError;
-
+// Where a job's tracks begin and end in its source.
+struct CutPlan {
+  std::string folder;
+  bool hasTag = false;
   uint8_t tag[kTagSize] = {};
-  if (!ReadId3v1Tag(source, tag)) tag[0] = 0;
-  bool hasTag = tag[0] != 0;
-  int64_t size = source.Size();
-  if (size < 0) return SplitOutcome::FileError;
-  int64_t audioEnd = hasTag ? size - static_cast<int64_t>(kTagSize) : size;
-  int64_t start = std::max<int64_t>(job.firstFrame, 0);
-  audioEnd = std::max(audioEnd, start);
-  if (!source.Seek(start)) return SplitOutcome::FileError;
+  int64_t start = 0;
+  int64_t audioEnd = 0;
+  int64_t bph = 0;
+  int64_t segment = 0;
+  bool cutsKnown = false;
+  const SplitJob* job = nullptr;
 
-  // Where each cut lies, counted from the first frame. Without a usable
+  // The cut after track k, counted in source bytes. Without a usable
   // bitrate (or segment length) no cut can be placed, so all the audio goes
   // into the first track rather than being lost.
-  const int64_t bph = BytesPerHundredth(job.bitrate);
-  const int64_t segment = job.equalSegments && job.marks.size() >= 2 ? job.marks[1].offset : 0;
-  const bool cutsKnown = bph > 0 && (!job.equalSegments || segment > 0);
-  auto cutAfterTrack = [&](size_t k) -> int64_t {
+  int64_t CutAfterTrack(size_t k) const {
     if (!cutsKnown) return audioEnd;
-    if (job.equalSegments) return start + static_cast<int64_t>(k + 1) * segment * bph;
-    if (k + 1 < job.marks.size()) return start + static_cast<int64_t>(job.marks[k + 1].offset) * bph;
+    if (job->equalSegments) return start + static_cast<int64_t>(k + 1) * segment * bph;
+    if (k + 1 < job->marks.size()) return start + static_cast<int64_t>(job->marks[k + 1].offset) * bph;
     return audioEnd;
-  };
+  }
 
-  std::vector<uint8_t> buffer(kWindowSize);
-  SourceWindow window(source, start, audioEnd, buffer);
-  TrackCutter cutter(window, start, audioEnd, job.bitrateIndex, hooks);
+  // The number of tracks a run makes: one more than the first track whose
+  // cut lies at or past the end of the audio.
+  size_t TrackCount() const {
+    size_t k = 0;
+    while (CutAfterTrack(k) < audioEnd) ++k;
+    return k + 1;
+  }
+
+  // The name of track k; false when it cannot be built or would not lie
+  // directly in the folder.
+  bool TrackName(size_t k, std::string* name) const {
+    const char* artist = k < job->marks.size() ? job->marks[k].artist.c_str() : "";
+    const char* title = k < job->marks.size() ? job->marks[k].title.c_str() : "";
+    char built[kPathChars] = {};
+    if (!BuildTrackFileName(job->sourcePath.c_str(), folder.c_str(), job->nameTemplate.c_str(), artist, title,
+                            static_cast<int>(k), built)) {
+      return false;
+    }
+    if (!LiesDirectlyIn(built, folder)) return false;
+    *name = built;
+    return true;
+  }
+};
+
+// Opens the job's source and plans its cuts. False on a file error.
+bool PlanCuts(const SplitJob& job, File* source, CutPlan* plan) {
+  if (job.sourcePath.empty() || job.sourcePath.size() >= kPathChars) return false;
+  plan->job = &job;
+  plan->folder = job.folder;
+  if (plan->folder.empty()) {
+    size_t cut = job.sourcePath.size();
+    while (cut > 0 && !IsSeparator(job.sourcePath[cut - 1])) --cut;
+    plan->folder = job.sourcePath.substr(0, cut);
+  }
+  *source = File::OpenRead(job.sourcePath);
+  if (!source->IsOpen()) return false;
+  if (!ReadId3v1Tag(*source, plan->tag)) plan->tag[0] = 0;
+  plan->hasTag = plan->tag[0] != 0;
+  int64_t size = source->Size();
+  if (size < 0) return false;
+  plan->audioEnd = plan->hasTag ? size - static_cast<int64_t>(kTagSize) : size;
+  plan->start = std::max<int64_t>(job.firstFrame, 0);
+  plan->audioEnd = std::max(plan->audioEnd, plan->start);
+  plan->bph = BytesPerHundredth(job.bitrate);
+  plan->segment = job.equalSegments && job.marks.size() >= 2 ? job.marks[1].offset : 0;
+  plan->cutsKnown = plan->bph > 0 && (!job.equalSegments || plan->segment > 0);
+  return true;
+}
+
+}  // namespace
+
+bool PlannedTrackNames(const SplitJob& job, std::vector<std::string>* names) {
+  names->clear();
+  File source;
+  CutPlan plan;
+  if (!PlanCuts(job, &source, &plan)) return false;
+  // Track k + 1 is made when the cut after track k lies inside the audio.
+  for (size_t k = 0;; ++k) {
+    std::string name;
+    if (!plan.TrackName(k, &name)) return false;
+    names->push_back(name);
+    if (plan.CutAfterTrack(k) >= plan.audioEnd) return true;
+  }
+}
+
+std::vector<std::string> ExistingTrackNames(const std::vector<std::string>& names) {
+  std::vector<std::string> existing;
+  for (const std::string& name : names) {
+    if (KindOf(name) != PathKind::Missing) existing.push_back(name);
+  }
+  return existing;
+}
+
+SplitOutcome RunSplit(const SplitJob& job, const SplitHooks& hooks, SplitSummary* summary) {
+  File source;
+  CutPlan plan;
+  if (!PlanCuts(job, &source, &plan)) return SplitOutcome::FileError;
+
+  // A variable-bitrate source is cut on frame starts by sample time; its
+  // buffers are made only for such a source.
+  std::vector<uint8_t> buffer(job.variableBitrate ? 0 : kWindowSize);
+  SourceWindow window(source, plan.start, plan.audioEnd, buffer);
+  TrackCutter cutter(window, plan.start, plan.audioEnd, job.bitrateIndex, hooks);
+  std::unique_ptr<FrameTimeCutter> frameCutter;
+  if (job.variableBitrate) {
+    frameCutter = std::make_unique<FrameTimeCutter>(source, plan.start, plan.audioEnd, hooks.progress);
+  }
+  auto cutTimeAfterTrack = [&](size_t k) -> int64_t {
+    if (job.equalSegments) return plan.segment > 0 ? static_cast<int64_t>(k + 1) * plan.segment : INT64_MAX;
+    if (k + 1 < job.marks.size()) return job.marks[k + 1].offset;
+    return INT64_MAX;
+  };
+  // Tagged tracks are numbered "k/N": N is counted before the first track.
+  TrackTags tags;
+  size_t trackCount = 0;
+  if (job.tagTracks) {
+    tags = TrackTags(job, source, plan.hasTag ? plan.tag : nullptr);
+    trackCount = job.variableBitrate ? CountFrameTimeTracks(source, plan.start, plan.audioEnd, cutTimeAfterTrack)
+                                     : plan.TrackCount();
+  }
+  if (!source.Seek(plan.start)) return SplitOutcome::FileError;
 
   for (size_t k = 0;; ++k) {
     if (hooks.haltRequested && hooks.haltRequested()) return SplitOutcome::Cancelled;
     if (hooks.trackStarted) hooks.trackStarted(static_cast<int>(k + 1));
 
-    const char* artist = k < job.marks.size() ? job.marks[k].artist.c_str() : "";
-    const char* title = k < job.marks.size() ? job.marks[k].title.c_str() : "";
-    char name[kPathChars] = {};
-    if (!BuildTrackFileName(job.sourcePath.c_str(), folder.c_str(), job.nameTemplate.c_str(), artist, title,
-                            static_cast<int>(k), name)) {
-      return SplitOutcome::FileError;
-    }
     // A track is made directly in the folder or not at all.
-    if (!LiesDirectlyIn(name, folder)) return SplitOutcome::FileError;
+    std::string name;
+    if (!plan.TrackName(k, &name)) return SplitOutcome::FileError;
     // Never write a track over the source it is cut from.
     if (SameFile(name, job.sourcePath)) return SplitOutcome::FileError;
-    File track = File::Create(name);
+    PathKind kind = KindOf(name);
+    if (kind == PathKind::Folder || kind == PathKind::Special) return SplitOutcome::FileError;
+    if (kind == PathKind::Regular && !job.replaceExisting) {
+      if (summary) summary->takenName = name;
+      return SplitOutcome::NameTaken;
+    }
+    // Until its commit the track is a temporary file; every return before
+    // it removes that file.
+    OutputFile track = OutputFile::Create(name);
     if (!track.IsOpen()) return SplitOutcome::FileError;
 
-    CopyResult result = cutter.CopyTrack(track, cutAfterTrack(k));
+    // A tagged track's own ID3v2 tag comes first; whatever else goes before
+    // the audio (a variable-bitrate track's Xing frame) follows it.
+    if (job.tagTracks) {
+      std::vector<uint8_t> lead = tags.Id3v2For(k, trackCount);
+      if (!track.Stream().Write(lead.data(), lead.size())) return SplitOutcome::FileError;
+    }
+    CopyResult result;
+    if (frameCutter) {
+      switch (frameCutter->CopyTrack(track.Stream(), cutTimeAfterTrack(k))) {
+        case FrameTimeCutter::Result::Cut:
+          result = CopyResult::Cut;
+          break;
+        case FrameTimeCutter::Result::SourceEnded:
+          result = CopyResult::SourceEnded;
+          break;
+        case FrameTimeCutter::Result::ReadFailed:
+          result = CopyResult::ReadFailed;
+          break;
+        default:
+          result = CopyResult::WriteFailed;
+          break;
+      }
+    } else {
+      result = cutter.CopyTrack(track.Stream(), plan.CutAfterTrack(k));
+    }
     if (result == CopyResult::ReadFailed || result == CopyResult::WriteFailed) return SplitOutcome::FileError;
-    if (hasTag && !track.Write(tag, kTagSize)) return SplitOutcome::FileError;
-    if (!track.Close()) return SplitOutcome::FileError;
+    uint8_t ownTag[kTagSize];
+    const uint8_t* tail = plan.hasTag ? plan.tag : nullptr;
+    if (job.tagTracks) {
+      tags.Id3v1For(k, trackCount, ownTag);
+      tail = ownTag;
+    }
+    if (tail && !track.Stream().Write(tail, kTagSize)) return SplitOutcome::FileError;
+    if (!track.Commit(job.replaceExisting)) {
+      if (!job.replaceExisting && KindOf(name) != PathKind::Missing) {
+        if (summary) summary->takenName = name;
+        return SplitOutcome::NameTaken;
+      }
+      return SplitOutcome::FileError;
+    }
     if (summary) summary->files.push_back(name);
     if (result == CopyResult::SourceEnded) return SplitOutcome::Completed;
   }

@@ -1,4 +1,5 @@
-// Cutting a constant-bitrate source into tracks. Portable: the window layer
+// Cutting a source into tracks: a constant-bitrate one by bytes per
+// hundredth, a variable-bitrate one on frame starts by sample time. Portable: the window layer
 // reads the page's controls into a SplitJob and runs it on its worker thread.
 #pragma once
 
@@ -22,8 +23,16 @@ struct SplitJob {
   int32_t bitrate = 0;       // kbit/s, from the scan
   int32_t bitrateIndex = 0;  // from the scan
   int64_t firstFrame = 0;    // first audio frame, from the scan
+  bool variableBitrate = false;  // from the scan: cut on frame starts by sample time
   std::vector<SplitMark> marks;  // the track list in order; marks[0] is the 000:00.00 marker
   bool equalSegments = false;
+  // Whether a track may take the name of a file that is there already.
+  bool replaceExisting = false;
+  // Tag tracks: each track begins with an ID3v2 tag of its own and ends
+  // with its own ID3v1 tag instead of the source's (see track_tags.h).
+  bool tagTracks = false;
+  std::string album;        // a CUE sheet's own TITLE, for tagged tracks
+  std::string albumArtist;  // a CUE sheet's own PERFORMER
 };
 
 enum class SplitRefusal { None, InvalidTemplate, EqualSegmentsNeedOffset, NeedTrackField };
@@ -33,7 +42,9 @@ enum class SplitRefusal { None, InvalidTemplate, EqualSegmentsNeedOffset, NeedTr
 SplitRefusal ValidateSplitJob(const SplitJob& job);
 const char* SplitRefusalMessage(SplitRefusal refusal);
 
-enum class SplitOutcome { Completed, Cancelled, FileError };
+// NameTaken: a track's name belongs to an existing file and the job does not
+// replace files; the page reports it as a file error.
+enum class SplitOutcome { Completed, Cancelled, FileError, NameTaken };
 const char* SplitOutcomeMessage(SplitOutcome outcome);
 
 struct SplitHooks {
@@ -47,12 +58,22 @@ struct SplitHooks {
 
 struct SplitSummary {
   std::vector<std::string> files;  // tracks written, in order
+  std::string takenName;           // with NameTaken: the existing file
 };
 
 // Runs a validated job: opens the source, cuts every track, appends the
-// source's ID3v1 tag to each. Tracks already written stay after a halt or an
-// error.
+// source's ID3v1 tag to each. Each track is written under a temporary name
+// and takes its own only when it is complete: after a halt or an error the
+// folder holds the finished tracks and nothing of the unfinished one.
 SplitOutcome RunSplit(const SplitJob& job, const SplitHooks& hooks, SplitSummary* summary = nullptr);
+
+// The names of the tracks a run of the job would write, in order, as far as
+// they are known before the cut (a mark that lies past the end of the audio
+// makes no track). False when the source cannot be read or a name not built.
+bool PlannedTrackNames(const SplitJob& job, std::vector<std::string>* names);
+
+// The planned names that already name a file or folder.
+std::vector<std::string> ExistingTrackNames(const std::vector<std::string>& names);
 
 extern const char* const kSplitNeedInputsMessage;
 

@@ -54,6 +54,57 @@ bool ScanTimeText(const char* text, int32_t* offset) {
   return true;
 }
 
+bool ParseTimeArgument(const char* text, int32_t* offset) {
+  if (!text || !offset) return false;
+  // Up to three numbers separated by colons, then an optional fraction.
+  uint64_t fields[3] = {};
+  size_t digits[3] = {};
+  size_t count = 0;
+  const char* p = text;
+  for (;;) {
+    if (count == 3) return false;
+    size_t n = 0;
+    uint64_t v = 0;
+    while (IsDigit(*p)) {
+      if (v > 100000000000ull) return false;  // far past any time that fits
+      v = v * 10 + static_cast<uint64_t>(*p - '0');
+      ++p;
+      ++n;
+    }
+    if (n == 0) return false;
+    fields[count] = v;
+    digits[count] = n;
+    ++count;
+    if (*p != ':') break;
+    ++p;
+  }
+  if (count < 2) return false;
+  uint64_t hundredths = 0;
+  if (*p == '.') {
+    ++p;
+    size_t n = 0;
+    while (IsDigit(*p) && n < 3) {
+      hundredths = hundredths * 10 + static_cast<uint64_t>(*p - '0');
+      ++p;
+      ++n;
+    }
+    if (n == 0 || n > 2) return false;
+  }
+  if (*p != '\0') return false;
+  uint64_t seconds = fields[count - 1];
+  if (digits[count - 1] > 2 || seconds > 59) return false;
+  uint64_t minutes = fields[count - 2];
+  uint64_t hours = 0;
+  if (count == 3) {
+    if (digits[1] > 2 || minutes > 59) return false;
+    hours = fields[0];
+  }
+  uint64_t total = ((hours * 60 + minutes) * 60 + seconds) * 100 + hundredths;
+  if (total > static_cast<uint64_t>(INT32_MAX)) return false;
+  *offset = static_cast<int32_t>(total);
+  return true;
+}
+
 void FormatTimeText(int32_t offset, char* out, size_t outSize) {
   if (!out || outSize == 0) return;
   uint32_t value = offset < 0 ? 0u : static_cast<uint32_t>(offset);

@@ -14,6 +14,15 @@ constexpr size_t kTimeTextField = 22;   // the TrackMark's time text field with 
 // (optional, 0 when absent). Signs are refused. Returns false when refused.
 bool ScanTimeText(const char* text, int32_t* offset);
 
+// Reads a time given on the command line, strictly: "m:ss", "m:ss.hh" or
+// "h:mm:ss.hh" (the hundredths optional everywhere), minutes of any number of
+// digits in the first form, seconds and (with hours) minutes of one or two
+// digits and below 60, hundredths of one or two digits read as a number, as
+// the page reads them (4:05.5 is 4:05.05). Anything else in the text, signs
+// and spaces included, refuses it, as does a time past the 32-bit count of
+// hundredths.
+bool ParseTimeArgument(const char* text, int32_t* offset);
+
 // Writes offset (hundredths) as "%03u:%02u.%02u" into out (at least 10 chars).
 void FormatTimeText(int32_t offset, char* out, size_t outSize);
 

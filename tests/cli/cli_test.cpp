@@ -31,9 +31,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 // The program's messages, as the window program shows them.
-const std::string kVbr =
-    "The MP3 you have selected to split cannot be used because it is a VBR (variable bit rate) file.  Please only use "
-    "MP3s with fixed bit rates.";
 const std::string kNotLayer3 =
     "The MP3 you have selected to split cannot be used because it is not an MPEG Layer III file.";
 const std::string kUnusable = "The file you chose was either invalid, corrupted, or could not be opened at this time.";
@@ -57,6 +54,14 @@ const std::string kJoinFileError = "There has been a file error while trying to 
 const std::string kJoinDone = "Track joining completed successfully.";
 
 std::string Line(const std::string& message) { return message + "\n"; }
+
+// The refusal of a file that is there already.
+std::string TakenLine(const std::string& path) {
+  std::string line = "\"";
+  line.append(path);
+  line.append("\" already exists.  Give --overwrite to replace it.\n");
+  return line;
+}
 
 std::string BaseName(const std::string& path) {
   size_t slash = path.find_last_of("/\\");
@@ -111,13 +116,10 @@ Bytes MakeLayer2First() {
   return bytes;
 }
 
-// A stream whose first frame carries an encoder's "Xing" header after the
-// side information, as variable bitrate files do.
-Bytes MakeXingStream() {
-  Bytes bytes = MakeStream(FrameShape{}, 30);
-  bool crc = (bytes[1] & 0x01) == 0;
-  std::copy_n("Xing", 4, bytes.begin() + 4 + (crc ? 2 : 0) + 32);
-  return bytes;
+std::string NotATime(const std::string& text) {
+  return "\"" + text +
+         "\" is not a time.  Please give times as minutes:seconds.hundredths, such as 4:05.50, or as "
+         "hours:minutes:seconds.hundredths, such as 1:04:05.50.";
 }
 
 // 128 kbit/s MPEG-1 at 44.1 kHz: about 38 frames a second.
@@ -138,6 +140,7 @@ std::vector<std::string> EngineSplit(const std::string& source, const std::vecto
   job.bitrate = scan.bitrate;
   job.bitrateIndex = scan.bitrateIndex;
   job.firstFrame = scan.audioStart;
+  job.variableBitrate = scan.variableBitrate;
   job.marks = marks;
   job.equalSegments = equalSegments;
   EXPECT_EQ(ValidateSplitJob(job), SplitRefusal::None);
@@ -246,26 +249,25 @@ TEST_F(CliTest, ScanAgreesWithTheEngineOnEncoderOutput) {
 
 TEST_F(CliTest, ScanRefusalsCarryTheScanMessages) {
   WriteBytes(in_.File("layer2.mp3"), MakeLayer2First());
-  WriteBytes(in_.File("vbr.mp3"), MakeXingStream());
   WriteBytes(in_.File("junk.mp3"), MakeJunk(5000));
   WriteBytes(in_.File("empty.mp3"), {});
 
   struct Case {
     std::string file;
     std::string message;
+    std::string named;  // the line that names a file that did not open
   };
-  std::vector<Case> cases = {{"layer2.mp3", kNotLayer3},
-                             {"vbr.mp3", kVbr},
-                             {"junk.mp3", kUnusable},
-                             {"empty.mp3", kUnusable},
-                             {"missing.mp3", kUnusable}};
-  if (!CorpusDir().empty()) cases.push_back({CorpusFile("vbr.mp3"), kVbr});
+  std::vector<Case> cases = {{"layer2.mp3", kNotLayer3, ""},
+                             {"junk.mp3", kUnusable, ""},
+                             {"empty.mp3", kUnusable, ""},
+                             {"missing.mp3", kUnusable, "cannot be opened."},
+                             {"", kUnusable, "is not a file (a folder, pipe or device)."}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
     std::string path = c.file.find_first_of("/\\") == std::string::npos ? in_.File(c.file) : c.file;
     ProcessResult result = RunCli({"scan", path});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, Line(c.message));
+    EXPECT_EQ(result.err, Line(c.message) + (c.named.empty() ? "" : Line("\"" + path + "\" " + c.named)));
     EXPECT_EQ(result.out, "");
   }
 }
@@ -415,6 +417,40 @@ TEST_F(CliTest, SplitOfEncoderOutputMatchesTheEngine) {
   }
 }
 
+// A VBR source: the scan reports its average bit rate, frames, length and
+// the encoder's delay and padding; times in hours (h:mm:ss.hh) and minutes
+// past 999 are read, and the tracks are the engine's, marks and equal
+// segments alike.
+TEST_F(CliTest, VariableBitrateSourcesAreScannedAndSplit) {
+  std::string corpus = CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "no corpus";
+  std::string source = CorpusFile("vbr-v2.mp3");
+  File file = File::OpenRead(source);
+  ScanResult scan = SourceScan(file);
+  file.Close();
+  ASSERT_TRUE(scan.variableBitrate);
+  ProcessResult result = RunCli({"scan", source});
+  EXPECT_EQ(result.status, 0);
+  char duration[32];
+  std::snprintf(duration, sizeof duration, "000:%02d.%02d", static_cast<int>(scan.DurationHundredths() / 100),
+                static_cast<int>(scan.DurationHundredths() % 100));
+  EXPECT_EQ(result.out, "Bit Rate: VBR, about " + std::to_string(scan.bitrate) + " kbps\nFirst frame: " +
+                            std::to_string(scan.audioStart) + "\nXing frame: 0\nID3v1 tag: none\nFrames: " +
+                            std::to_string(scan.frames) + "\nDuration: " + duration + " (" +
+                            std::to_string(scan.samples) + " samples at 44100 Hz)\nEncoder delay: 576 samples\n" +
+                            "Encoder padding: " + std::to_string(scan.encoderPadding) + " samples\n");
+
+  TempDir engine, equalOut, equalEngine;
+  result = RunCli({"split", source, "--at", "0:00:05.5", "--at", "0:12.34", "--at", "1000:00", "--folder", out_.Path()});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(Times(ListedTracks(result.out)), (std::vector<std::string>{"000:00.00", "000:05.05", "000:12.34"}));
+  ExpectSameTracks(ListedTracks(result.out), EngineSplit(source, Marks({0, 505, 1234, 6000000}), engine.Path()));
+  result = RunCli({"split", source, "--at", "0:06", "--equal", "--folder", equalOut.Path()});
+  EXPECT_EQ(result.status, 0) << result.err;
+  ExpectSameTracks(ListedTracks(result.out),
+                   EngineSplit(source, Marks({0, 600}), equalEngine.Path(), "%file% - %track%", true));
+}
+
 TEST_F(CliTest, SplitFolders) {
   std::string source = in_.File("a.b.mp3");
   WriteBytes(source, MakeSource(FrameShape{}, FramesFor(4), false));
@@ -458,8 +494,6 @@ TEST_F(CliTest, SplitFolders) {
 TEST_F(CliTest, SplitRefusalsLeaveNothingBehind) {
   std::string source = in_.File("src.mp3");
   WriteBytes(source, MakeSource(FrameShape{}, FramesFor(4), true));
-  std::string vbrSource = in_.File("vbr.mp3");
-  WriteBytes(vbrSource, MakeXingStream());
   std::string layer2Source = in_.File("layer2.mp3");
   WriteBytes(layer2Source, MakeLayer2First());
   std::string badSheet = in_.File("bad.cue");
@@ -487,19 +521,27 @@ TEST_F(CliTest, SplitRefusalsLeaveNothingBehind) {
       {{"split", source, "--at", "0:00", "--equal", "--folder", dir}, 1, kEqualNeedsOffset},
       {{"split", source, "--at", "0:01", "--name", "%file%", "--folder", dir}, 1, kNeedTrackField},
       {{"split", source, "--at", "0:00", "--name", "%file%", "--equal", "--folder", dir}, 1, kEqualNeedsOffset},
-      {{"split", vbrSource, "--at", "0:01", "--folder", dir}, 1, kVbr},
       {{"split", layer2Source, "--at", "0:01", "--folder", dir}, 1, kNotLayer3},
-      {{"split", in_.File("missing.mp3"), "--at", "0:01", "--folder", dir}, 1, kUnusable},
+      {{"split", in_.File("missing.mp3"), "--at", "0:01", "--folder", dir},
+       1,
+       kUnusable + "\n\"" + in_.File("missing.mp3") + "\" cannot be opened."},
       {{"split", source, "--cue", badSheet, "--folder", dir}, 1, sheetMessage},
-      {{"split", source, "--cue", in_.File("missing.cue"), "--folder", dir}, 1, kCueUnreadable},
+      {{"split", source, "--cue", in_.File("missing.cue"), "--folder", dir},
+       1,
+       kCueUnreadable + "\n\"" + in_.File("missing.cue") + "\" cannot be opened."},
       {{"split", source, "--cue", hugeSheet, "--folder", dir}, 1, kCueUnreadable},
-      {{"split", source, "--at", "1:60", "--folder", dir},
-       2,
-       "\"1:60\" is not a time.  Please give times as minutes:seconds.hundredths, such as 4:05.50."},
+      {{"split", source, "--at", "1:60", "--folder", dir}, 2, NotATime("1:60")},
+      // Times are read whole: a comma, trailing text, a third digit of
+      // hundredths, four fields or a space are refused, not read in part.
+      {{"split", source, "--at", "0:05,50", "--folder", dir}, 2, NotATime("0:05,50")},
+      {{"split", source, "--at", "0:05junk", "--folder", dir}, 2, NotATime("0:05junk")},
+      {{"split", source, "--at", "0:05.505", "--folder", dir}, 2, NotATime("0:05.505")},
+      {{"split", source, "--at", "1:00:00:00", "--folder", dir}, 2, NotATime("1:00:00:00")},
+      {{"split", source, "--at", "1:60:00", "--folder", dir}, 2, NotATime("1:60:00")},
+      {{"split", source, "--at", " 0:05", "--folder", dir}, 2, NotATime(" 0:05")},
+      {{"split", source, "--at", "600000:00", "--folder", dir}, 2, NotATime("600000:00")},
       {{"split", source, "--at", "-0:01", "--folder", dir}, 2, ""},
-      {{"split", source, "--at", "0:01", "--at", "x", "--folder", dir},
-       2,
-       "\"x\" is not a time.  Please give times as minutes:seconds.hundredths, such as 4:05.50."},
+      {{"split", source, "--at", "0:01", "--at", "x", "--folder", dir}, 2, NotATime("x")},
       {{"split", source, "--folder", dir}, 2, ""},
       {{"split", source, "--at", "0:01", "--cue", badSheet, "--folder", dir}, 2, ""},
       {{"split", "--at", "0:01", "--folder", dir}, 2, ""},
@@ -518,7 +560,7 @@ TEST_F(CliTest, SplitRefusalsLeaveNothingBehind) {
     EXPECT_EQ(result.out, "");
     EXPECT_TRUE(FilesIn(dir).empty());
   }
-  EXPECT_EQ(FilesIn(in_.Path()), (std::vector<std::string>{"bad.cue", "huge.cue", "layer2.mp3", "src.mp3", "vbr.mp3"}));
+  EXPECT_EQ(FilesIn(in_.Path()), (std::vector<std::string>{"bad.cue", "huge.cue", "layer2.mp3", "src.mp3"}));
   EXPECT_NE(sheetMessage.find('3'), std::string::npos) << "the sheet's message names its line";
 }
 
@@ -527,11 +569,16 @@ TEST_F(CliTest, SplitNeverWritesOverItsInputs) {
   Bytes bytes = MakeSource(FrameShape{}, FramesFor(3), true);
   WriteBytes(source, bytes);
 
-  // The one track's name is the source's own.
+  // The one track's name is the source's own: an existing file, and even
+  // with --overwrite never replaced.
   ProcessResult result = RunCli({"split", source, "--at", "0:00", "--name", "src"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, TakenLine(source));
+  result = RunCli({"split", source, "--at", "0:00", "--name", "src", "--overwrite"});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, Line(kSplitFileError));
   EXPECT_TRUE(ReadBytes(source) == bytes);
+  EXPECT_EQ(FilesIn(in_.Path()), std::vector<std::string>{"src.mp3"});
 
   // The CUE sheet the times come from would be the second track.
   std::string sheet = in_.File("x - 02.mp3");
@@ -562,18 +609,49 @@ TEST_F(CliTest, SplitIntoAMissingFolderIsAFileError) {
   EXPECT_EQ(result.out, "");
 }
 
-TEST_F(CliTest, SplitListsTheTracksWrittenBeforeAFileError) {
-  std::string source = in_.File("src.mp3");
-  WriteBytes(source, MakeSource(FrameShape{}, FramesFor(6), true));
-  // Track 2 cannot be created: a folder stands in its place.
-  std::filesystem::create_directory(out_.File("src - 02.mp3"));
-  ProcessResult result = RunCli({"split", source, "--at", "0:02", "--at", "0:04", "--folder", out_.Path()});
+TEST_F(CliTest, ExistingFilesAreReplacedOnlyWithOverwrite) {
+  // Two recordings of one year: "%file%" stops at the first dot, so both
+  // would make "2019 - 01.mp3" and "2019 - 02.mp3".
+  std::string first = in_.File("2019.05.03 Live.mp3"), second = in_.File("2019.06.10 Live.mp3");
+  WriteBytes(first, MakeSource(FrameShape{}, FramesFor(4), true));
+  WriteBytes(second, MakeSource(FrameShape{}, FramesFor(6), false));
+  ASSERT_EQ(RunCli({"split", first, "--at", "0:02", "--folder", out_.Path()}).status, 0);
+  Bytes kept1 = ReadBytes(out_.File("2019 - 01.mp3")), kept2 = ReadBytes(out_.File("2019 - 02.mp3"));
+
+  ProcessResult result = RunCli({"split", second, "--at", "0:02", "--folder", out_.Path()});
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, Line(kSplitFileError));
-  std::vector<ListedTrack> listed = ListedTracks(result.out);
-  ASSERT_EQ(listed.size(), 1u);
-  EXPECT_EQ(BaseName(listed[0].path), "src - 01.mp3");
-  EXPECT_FALSE(FileExists(out_.File("src - 03.mp3")));
+  EXPECT_EQ(result.err, TakenLine(out_.File("2019 - 01.mp3")));
+  EXPECT_EQ(result.out, "");
+  EXPECT_TRUE(ReadBytes(out_.File("2019 - 01.mp3")) == kept1);
+  EXPECT_TRUE(ReadBytes(out_.File("2019 - 02.mp3")) == kept2);
+
+  result = RunCli({"split", second, "--at", "0:02", "--folder", out_.Path(), "--overwrite"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  ExpectSameTracks(ListedTracks(result.out), EngineSplit(second, Marks({0, 200}), engine_.Path()));
+  EXPECT_EQ(FilesIn(out_.Path()), (std::vector<std::string>{"2019 - 01.mp3", "2019 - 02.mp3"}));
+
+  // The join's destination in the same way; the inputs are checked first.
+  std::string dest = out_.File("2019 - 01.mp3");
+  Bytes before = ReadBytes(dest);
+  result = RunCli({"join", dest, first, second});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, TakenLine(dest));
+  EXPECT_TRUE(ReadBytes(dest) == before);
+  result = RunCli({"join", "--overwrite", dest, first, second});
+  EXPECT_EQ(result.status, 0) << result.err;
+  ASSERT_EQ(RunJoin(engine_.File("j.mp3"), {first, second}, JoinHooks{}), JoinOutcome::Completed);
+  EXPECT_TRUE(ReadBytes(dest) == ReadBytes(engine_.File("j.mp3")));
+}
+
+TEST_F(CliTest, MarksPastTheEndAreNamedAndTheRunStillSucceeds) {
+  std::string source = in_.File("src.mp3");
+  WriteBytes(source, MakeSource(FrameShape{}, FramesFor(5), true));
+  ProcessResult result =
+      RunCli({"split", source, "--at", "0:02", "--at", "0:09", "--at", "1:00", "--folder", out_.Path()});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, Line(kSplitDone) + Line("No track for the mark 000:09.00: it lies past the end of the source.") +
+                            Line("No track for the mark 001:00.00: it lies past the end of the source."));
+  EXPECT_EQ(FilesIn(out_.Path()), (std::vector<std::string>{"src - 01.mp3", "src - 02.mp3"}));
 }
 
 // ---------------------------------------------------------------------------
@@ -625,123 +703,234 @@ TEST_F(CliTest, JoinRefusalsAndFailures) {
   Bytes b = MakeSource(FrameShape{}, 20, false);
   WriteBytes(in_.File("a.mp3"), a);
   WriteBytes(in_.File("b.mp3"), b);
-  WriteBytes(in_.File("tiny.mp3"), MakeJunk(100));
+  WriteBytes(in_.File("tiny.mp3"), MakeJunk(127));
+  WriteBytes(in_.File("empty.mp3"), {});
   std::string dest = out_.File("out.mp3");
+  const Bytes precious = MakeJunk(5000, 77);
+  const char sep = in_.Path().back();
 
+  // Every refusal and failure leaves an existing destination as it was.
   struct Case {
     std::vector<std::string> args;
     std::string message;
-    bool destMade;
+  };
+  auto named = [](const std::string& message, const std::string& file, const std::string& what) {
+    return message + "\n\"" + file + "\" " + what;
   };
   std::vector<Case> cases = {
-      {{"join"}, kJoinNeedInputs, false},
-      {{"join", dest}, kJoinNeedInputs, false},
-      {{"join", dest, in_.File("a.mp3")}, kJoinNeedInputs, false},
-      {{"join", "", in_.File("a.mp3"), in_.File("b.mp3")}, kJoinNeedInputs, false},
+      {{"join"}, kJoinNeedInputs},
+      {{"join", dest}, kJoinNeedInputs},
+      {{"join", dest, in_.File("a.mp3")}, kJoinNeedInputs},
+      {{"join", "", in_.File("a.mp3"), in_.File("b.mp3")}, kJoinNeedInputs},
       // The same file under another spelling of its path is still an input.
-      {{"join", in_.File("b.mp3"), in_.File("a.mp3"), in_.Path() + "." + in_.Path().back() + "b.mp3"},
-       kJoinOverInput,
-       false},
-      {{"join", in_.File("a.mp3"), in_.File("a.mp3"), in_.File("b.mp3")}, kJoinOverInput, false},
-      {{"join", dest, in_.File("a.mp3"), in_.File("missing.mp3")}, kJoinFileError, true},
-      {{"join", dest, in_.File("a.mp3"), in_.File("tiny.mp3")}, kJoinFileError, true},
-      {{"join", out_.File("no-such-folder") + in_.Path().back() + "out.mp3", in_.File("a.mp3"), in_.File("b.mp3")},
-       kJoinFileError,
-       false},
+      {{"join", in_.File("b.mp3"), in_.File("a.mp3"), in_.Path() + "." + sep + "b.mp3"},
+       named(kJoinOverInput, in_.Path() + "." + sep + "b.mp3", "is the destination.")},
+      {{"join", in_.File("a.mp3"), in_.File("a.mp3"), in_.File("b.mp3")},
+       named(kJoinOverInput, in_.File("a.mp3"), "is the destination.")},
+      // A destination that does not exist yet is an input too.
+      {{"join", "--overwrite", in_.File("new.mp3"), in_.File("a.mp3"), in_.Path() + "." + sep + "new.mp3"},
+       named(kJoinOverInput, in_.Path() + "." + sep + "new.mp3", "is the destination.")},
+      {{"join", "--overwrite", dest, in_.File("missing.mp3"), in_.File("a.mp3")},
+       named(kJoinFileError, in_.File("missing.mp3"), "cannot be opened.")},
+      {{"join", "--overwrite", dest, in_.File("a.mp3"), in_.File("missing.mp3")},
+       named(kJoinFileError, in_.File("missing.mp3"), "cannot be opened.")},
+      {{"join", "--overwrite", dest, in_.File("a.mp3"), in_.File("tiny.mp3")},
+       named(kJoinFileError, in_.File("tiny.mp3"), "is shorter than 128 bytes.")},
+      {{"join", "--overwrite", dest, in_.File("empty.mp3"), in_.File("a.mp3")},
+       named(kJoinFileError, in_.File("empty.mp3"), "is shorter than 128 bytes.")},
+      {{"join", "--overwrite", dest, in_.File("a.mp3"), in_.Path()},
+       named(kJoinFileError, in_.Path(), "is not a file (a folder, pipe or device).")},
+      {{"join", out_.File("no-such-folder") + sep + "out.mp3", in_.File("a.mp3"), in_.File("b.mp3")},
+       named(kJoinFileError, out_.File("no-such-folder") + sep + "out.mp3", "could not be written.")},
   };
   for (const Case& c : cases) {
     std::string shown;
     for (const std::string& arg : c.args) shown += "[" + arg + "] ";
     SCOPED_TRACE(shown);
-    std::filesystem::remove(dest);
+    WriteBytes(dest, precious);
     ProcessResult result = RunCli(c.args);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, Line(c.message));
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(FileExists(dest), c.destMade);
+    EXPECT_TRUE(ReadBytes(dest) == precious);
+    EXPECT_EQ(FilesIn(out_.Path()), std::vector<std::string>{"out.mp3"});
     EXPECT_TRUE(ReadBytes(in_.File("a.mp3")) == a);
     EXPECT_TRUE(ReadBytes(in_.File("b.mp3")) == b);
+    EXPECT_FALSE(FileExists(in_.File("new.mp3")));
   }
-  // What was joined before the failing input stays.
-  RunCli({"join", dest, in_.File("a.mp3"), in_.File("missing.mp3")});
-  EXPECT_TRUE(ReadBytes(dest) == Bytes(a.begin(), a.end() - 128));
 }
 
 #ifndef _WIN32
-TEST_F(CliTest, JoinReportsAFailedWrite) {
-  if (!FileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  WriteBytes(in_.File("a.mp3"), MakeSource(FrameShape{}, 20, true));
-  WriteBytes(in_.File("b.mp3"), MakeSource(FrameShape{}, 20, false));
-  ProcessResult result = RunCli({"join", "/dev/full", in_.File("a.mp3"), in_.File("b.mp3")});
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, Line(kJoinFileError));
-}
-
-// Reads what the tool writes into a named pipe until the tool has ended.
-ProcessResult DrainUntilEnd(RunningCli& cli, int pipe, Bytes* data) {
+// Runs the tool through the shell with its files limited to `limit` blocks
+// of 512 bytes: a write past that fails as on a full disk.
+ProcessResult RunCliOnAFullDisk(const std::vector<std::string>& args, int limit, const std::string& workDir) {
+  std::string command = "trap '' XFSZ; ulimit -f " + std::to_string(limit) + "; exec '" + CliPath() + "'";
+  for (const std::string& arg : args) command += " '" + arg + "'";
+  command += " > out.txt 2> err.txt";
+  std::string full = "cd '" + workDir + "' && sh -c \"" + command + "\"";
+  int raw = std::system(full.c_str());
   ProcessResult result;
-  for (int waited = 0; waited < 60000; waited += 10) {
-    uint8_t buffer[65536];
-    ssize_t n;
-    while ((n = read(pipe, buffer, sizeof buffer)) > 0) data->insert(data->end(), buffer, buffer + n);
-    if (cli.Finished(&result)) {
-      while ((n = read(pipe, buffer, sizeof buffer)) > 0) data->insert(data->end(), buffer, buffer + n);
-      return result;
-    }
-    usleep(10000);
-  }
-  ADD_FAILURE() << "the tool did not end";
+  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  Bytes out = ReadBytes(workDir + "/out.txt"), err = ReadBytes(workDir + "/err.txt");
+  result.out.assign(out.begin(), out.end());
+  result.err.assign(err.begin(), err.end());
+  std::filesystem::remove(workDir + "/out.txt");
+  std::filesystem::remove(workDir + "/err.txt");
   return result;
 }
 
-TEST_F(CliTest, InterruptStopsASplitBeforeTheNextTrack) {
+TEST_F(CliTest, AFullDiskLeavesTheDestinationAsItWasAndOnlyCompleteTracks) {
+  // 600 blocks: 300 KiB per file.
+  Bytes a = MakeSource(FrameShape{}, 600, true);  // about 250 KB
+  WriteBytes(in_.File("a.mp3"), a);
+  std::string dest = out_.File("dest.mp3");
+  const Bytes precious = MakeJunk(3000, 5);
+  WriteBytes(dest, precious);
+  ProcessResult result =
+      RunCliOnAFullDisk({"join", "--overwrite", "dest.mp3", in_.File("a.mp3"), in_.File("a.mp3")}, 600, out_.Path());
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, Line(kJoinFileError) + Line("\"dest.mp3\" could not be written."));
+  EXPECT_TRUE(ReadBytes(dest) == precious);
+  EXPECT_EQ(FilesIn(out_.Path()), std::vector<std::string>{"dest.mp3"});
+
+  // Track 1 (80 KB) fits, track 2 (about 545 KB) does not: track 1 is
+  // listed and kept, nothing of track 2 is left.
   std::string source = in_.File("src.mp3");
-  WriteBytes(source, MakeSource(FrameShape{}, FramesFor(20), true));
-  std::vector<std::string> engine = EngineSplit(source, Marks({0, 500, 1500}), engine_.Path());
-  ASSERT_EQ(engine.size(), 3u);
-
-  // Track 2 is a named pipe larger than a pipe holds, so the tool waits in it
-  // until the test reads: the interrupt surely comes while track 2 is written.
-  std::string second = out_.File("src - 02.mp3");
-  ASSERT_EQ(mkfifo(second.c_str(), 0644), 0);
-  int pipe = open(second.c_str(), O_RDWR | O_NONBLOCK);
-  ASSERT_GE(pipe, 0);
-  RunningCli cli({"split", source, "--at", "0:05", "--at", "0:15", "--folder", out_.Path()});
-  for (int waited = 0; waited < 30000 && !FileExists(out_.File("src - 01.mp3")); waited += 5) usleep(5000);
-  struct pollfd ready = {pipe, POLLIN, 0};
-  ASSERT_EQ(poll(&ready, 1, 30000), 1);
-  cli.Signal(SIGINT);
-  Bytes second_bytes;
-  ProcessResult result = DrainUntilEnd(cli, pipe, &second_bytes);
-  close(pipe);
-
-  EXPECT_EQ(result.status, 130);
-  EXPECT_EQ(result.err, Line(kSplitCancelled));
-  EXPECT_EQ(ListedTracks(result.out).size(), 2u);
+  WriteBytes(source, MakeSource(FrameShape{}, 1500, true));
+  std::vector<std::string> engine = EngineSplit(source, Marks({0, 500}), engine_.Path());
+  std::filesystem::remove(dest);
+  result = RunCliOnAFullDisk({"split", source, "--at", "0:05", "--folder", out_.Path()}, 600, out_.Path());
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, Line(kSplitFileError));
+  std::vector<ListedTrack> listed = ListedTracks(result.out);
+  ASSERT_EQ(listed.size(), 1u);
   EXPECT_TRUE(ReadBytes(out_.File("src - 01.mp3")) == ReadBytes(engine[0]));
-  EXPECT_TRUE(second_bytes == ReadBytes(engine[1])) << "the track under way is finished first";
-  EXPECT_FALSE(FileExists(out_.File("src - 03.mp3")));
+  EXPECT_EQ(FilesIn(out_.Path()), std::vector<std::string>{"src - 01.mp3"});
 }
 
-TEST_F(CliTest, InterruptStopsAJoinSilentlyBeforeTheNextFile) {
-  Bytes a = MakeSource(FrameShape{}, FramesFor(8), true);
-  WriteBytes(in_.File("a.mp3"), a);
-  WriteBytes(in_.File("b.mp3"), MakeSource(FrameShape{}, 20, false));
-  std::string dest = out_.File("dest.mp3");
-  ASSERT_EQ(mkfifo(dest.c_str(), 0644), 0);
-  int pipe = open(dest.c_str(), O_RDWR | O_NONBLOCK);
-  ASSERT_GE(pipe, 0);
-  RunningCli cli({"join", dest, in_.File("a.mp3"), in_.File("b.mp3")});
-  struct pollfd ready = {pipe, POLLIN, 0};
-  ASSERT_EQ(poll(&ready, 1, 30000), 1);
-  cli.Signal(SIGINT);
-  Bytes joined;
-  ProcessResult result = DrainUntilEnd(cli, pipe, &joined);
-  close(pipe);
+TEST_F(CliTest, SpecialFilesAreRefusedAtOnce) {
+  WriteBytes(in_.File("a.mp3"), MakeSource(FrameShape{}, 20, true));
+  std::string pipe = in_.File("pipe.mp3");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
+  const std::string notAFile = "\"" + pipe + "\" is not a file (a folder, pipe or device).";
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"scan", pipe}, kUnusable},
+      {{"split", pipe, "--at", "0:01"}, kUnusable},
+      {{"split", in_.File("a.mp3"), "--cue", pipe}, kCueUnreadable},
+      {{"join", out_.File("j.mp3"), in_.File("a.mp3"), pipe}, kJoinFileError},
+      {{"join", "--overwrite", pipe, in_.File("a.mp3"), in_.File("a.mp3")}, kJoinFileError},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    ProcessResult result = RunCli(c.args);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, Line(c.message) + Line(notAFile));
+  }
+  EXPECT_TRUE(FilesIn(out_.Path()).empty());
+  EXPECT_EQ(FilesIn(in_.Path()), (std::vector<std::string>{"a.mp3", "pipe.mp3"}));
+}
 
+// Temporary files of unfinished outputs left in a folder.
+std::vector<std::string> Leftovers(const std::string& folder) {
+  std::vector<std::string> left;
+  for (const std::string& name : FilesIn(folder)) {
+    if (name.find(".tmp") != std::string::npos) left.push_back(name);
+  }
+  return left;
+}
+
+// Starts a split at 1:00 and 2:00 and sends it Ctrl+C once `finished`
+// tracks are done and the next one is being written; with `twice` a second
+// Ctrl+C follows a moment later. False when the run ended before it was
+// caught (the caller tries again).
+bool InterruptedSplit(const std::string& source, const std::string& folder, size_t finished, bool twice,
+                      ProcessResult* result) {
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directory(folder);
+  RunningCli cli({"split", source, "--at", "1:00", "--at", "2:00", "--folder", folder});
+  for (int polls = 0; polls < 200000; ++polls) {
+    std::vector<std::string> all = FilesIn(folder), left = Leftovers(folder);
+    if (!left.empty() && all.size() - left.size() == finished) {
+      cli.Signal(SIGINT);
+      if (twice) {
+        usleep(2000);
+        cli.Signal(SIGINT);
+      }
+      *result = cli.Finish();
+      return true;
+    }
+    if (cli.Finished(result)) return false;
+    usleep(50);
+  }
+  ADD_FAILURE() << "the run did not end";
+  return false;
+}
+
+// Tracks 1 and 2 of a minute each, track 3 of about 28 MB.
+class CliInterrupt : public CliTest {
+ protected:
+  void SetUp() override {
+    source_ = in_.File("src.mp3");
+    WriteBytes(source_, MakeSource(FrameShape{}, FramesFor(1800), true));
+    engine = EngineSplit(source_, Marks({0, 6000, 12000}), engine_.Path());
+    ASSERT_EQ(engine.size(), 3u);
+  }
+  std::string source_;
+  std::vector<std::string> engine;
+};
+
+TEST_F(CliInterrupt, FirstStopsASplitBeforeTheNextTrack) {
+  ProcessResult result;
+  int tries = 0;
+  while (!InterruptedSplit(source_, out_.Path(), 0, false, &result)) ASSERT_LT(++tries, 5) << "never caught";
+  EXPECT_EQ(result.status, 130);
+  EXPECT_EQ(result.err, Line(kSplitCancelled));
+  // The track under way is finished first; track 3 is never begun.
+  std::vector<ListedTrack> listed = ListedTracks(result.out);
+  ASSERT_GE(listed.size(), 1u);
+  ASSERT_LT(listed.size(), 3u);
+  for (size_t i = 0; i < listed.size(); ++i) EXPECT_TRUE(ReadBytes(listed[i].path) == ReadBytes(engine[i])) << i;
+  EXPECT_EQ(FilesIn(out_.Path()).size(), listed.size());
+}
+
+TEST_F(CliInterrupt, SecondEndsTheProgramAndRemovesTheUnfinishedTrack) {
+  ProcessResult result;
+  int tries = 0;
+  while (!InterruptedSplit(source_, out_.Path(), 2, true, &result)) ASSERT_LT(++tries, 5) << "never caught";
+  EXPECT_EQ(result.status, 130);
+  EXPECT_EQ(result.err.find(kSplitDone), std::string::npos);
+  EXPECT_EQ(FilesIn(out_.Path()), (std::vector<std::string>{"src - 01.mp3", "src - 02.mp3"}));
+  for (size_t i = 0; i < 2; ++i) EXPECT_TRUE(ReadBytes(out_.File(BaseName(engine[i]))) == ReadBytes(engine[i])) << i;
+}
+
+TEST_F(CliTest, InterruptStopsAJoinSilentlyAndLeavesTheDestination) {
+  Bytes a = MakeSource(FrameShape{}, FramesFor(120), true);
+  WriteBytes(in_.File("a.mp3"), a);
+  std::string dest = out_.File("dest.mp3");
+  const Bytes precious = MakeJunk(4000, 3);
+  WriteBytes(dest, precious);
+  std::vector<std::string> args = {"join", "--overwrite", dest};
+  for (int i = 0; i < 40; ++i) args.push_back(in_.File("a.mp3"));
+  RunningCli cli(args);
+  ProcessResult result;
+  bool sent = false;
+  for (int waited = 0; waited < 3000000 && !sent && !cli.Finished(&result); waited += 100) {
+    if (!Leftovers(out_.Path()).empty()) {
+      cli.Signal(SIGINT);
+      sent = true;
+    }
+    usleep(100);
+  }
+  ASSERT_TRUE(sent) << "the join ended before it was caught";
+  result = cli.Finish();
   EXPECT_EQ(result.status, 130);
   EXPECT_EQ(result.err, "");
-  EXPECT_TRUE(joined == Bytes(a.begin(), a.end() - 128));
+  EXPECT_TRUE(ReadBytes(dest) == precious);
+  EXPECT_EQ(FilesIn(out_.Path()), std::vector<std::string>{"dest.mp3"});
 }
 
 TEST_F(CliTest, ProgressBarOnlyOnATerminal) {
@@ -759,7 +948,7 @@ TEST_F(CliTest, ProgressBarOnlyOnATerminal) {
   EXPECT_NE(screen.find(kSplitDone), std::string::npos);
 
   // Standard error in a file: the message alone.
-  ProcessResult result = RunCli({"split", source, "--at", "0:03", "--folder", out_.Path()});
+  ProcessResult result = RunCli({"split", source, "--at", "0:03", "--folder", out_.Path(), "--overwrite"});
   EXPECT_EQ(result.err, Line(kSplitDone));
 }
 #endif

@@ -72,7 +72,7 @@ class WriteLog {
 
 // 128 kbit/s MPEG-1 frames, 417 bytes each without padding, so that cuts
 // and frame starts fall at odd places in the source.
-FrameShape Spec128() {
+FrameShape Mpeg1At128() {
   FrameShape shape;
   shape.bitrateIndex = 9;
   return shape;
@@ -81,7 +81,7 @@ FrameShape Spec128() {
 TEST(CopyBlocks, LongTracksAreWrittenOnPageBoundaries) {
   TempDir dir;
   std::vector<int64_t> frames;
-  Bytes source = MakeStream(Spec128(), 13000, &frames);  // about 5.4 MB, 5.7 minutes
+  Bytes source = MakeStream(Mpeg1At128(), 13000, &frames);  // about 5.4 MB, 5.7 minutes
   const int64_t audioEnd = static_cast<int64_t>(source.size());
   Bytes tag = MakeId3v1Tag("Long source");
   Append(source, tag);
@@ -139,7 +139,7 @@ TEST(CopyBlocks, JoinedFileIsWrittenOnPageBoundaries) {
   // inside a page of the joined file.
   const int frameCounts[] = {2100, 1733, 2999, 1201, 2500};
   for (int i = 0; i < 5; ++i) {
-    Bytes input = MakeStream(Spec128(), frameCounts[i]);
+    Bytes input = MakeStream(Mpeg1At128(), frameCounts[i]);
     Append(expected, input);
     if (i % 2 == 0) Append(input, MakeId3v1Tag("Input " + std::to_string(i)));
     inputs.push_back(dir.File("in" + std::to_string(i) + ".mp3"));

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@ namespace {
 using snip::FileOp;
 using snip::JoinHooks;
 using snip::JoinOutcome;
+using snip::JoinProblem;
 using snip::test::Append;
 using snip::test::FileExists;
 using snip::test::FrameShape;
@@ -61,6 +64,14 @@ class JoinEngine : public ::testing::Test {
     return snip::RunJoin(dir.File("out.mp3"), inputs, hooks);
   }
   Bytes Output() { return ReadBytes(dir.File("out.mp3")); }
+  // The names in the folder: a temporary file left behind shows here.
+  std::set<std::string> Names() {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
 
   TempDir dir;
 };
@@ -137,21 +148,45 @@ TEST_F(JoinEngine, VbriFrameIsLeftOutToo) {
   EXPECT_TRUE(Output() == Cat({audio, audio}));
 }
 
-TEST_F(JoinEngine, ShortOrMissingInputEndsTheRunWithWhatWasWritten) {
-  Bytes a = MakeJunk(4000, 9), b = MakeJunk(2000, 10);
-  std::vector<int> lines;
-  JoinHooks hooks;
-  hooks.lineStarted = [&](int n) { lines.push_back(n); };
-  EXPECT_EQ(Join({Put("a.mp3", a), Put("b.mp3", b), Put("short.mp3", MakeJunk(127, 11)), Put("c.mp3", a)}, hooks),
-            JoinOutcome::FileError);
-  EXPECT_TRUE(Output() == Cat({a, b}));
-  EXPECT_EQ(lines, (std::vector<int>{1, 2, 3}));
-
-  EXPECT_EQ(Join({dir.File("a.mp3"), dir.File("gone.mp3"), dir.File("b.mp3")}), JoinOutcome::FileError);
-  EXPECT_TRUE(Output() == a);
-
-  EXPECT_EQ(Join({dir.File("a.mp3"), Put("empty.mp3", {})}), JoinOutcome::FileError);
-  EXPECT_TRUE(Output() == a);
+TEST_F(JoinEngine, EveryInputIsCheckedBeforeTheDestinationIsTouched) {
+  Bytes a = MakeJunk(4000, 9), precious = MakeJunk(2500, 8);
+  std::string pa = Put("a.mp3", a);
+  Put("short.mp3", MakeJunk(127, 11));
+  Put("empty.mp3", {});
+  std::filesystem::create_directory(dir.File("folder.mp3"));
+  struct Case {
+    std::vector<std::string> inputs;
+    JoinOutcome outcome;
+    JoinProblem problem;
+    std::string file;
+  };
+  const Case cases[] = {
+      {{pa, dir.File("gone.mp3")}, JoinOutcome::FileError, JoinProblem::CannotOpen, dir.File("gone.mp3")},
+      {{dir.File("gone.mp3"), pa}, JoinOutcome::FileError, JoinProblem::CannotOpen, dir.File("gone.mp3")},
+      {{pa, dir.File("short.mp3"), pa}, JoinOutcome::FileError, JoinProblem::TooShort, dir.File("short.mp3")},
+      {{pa, dir.File("empty.mp3")}, JoinOutcome::FileError, JoinProblem::TooShort, dir.File("empty.mp3")},
+      {{pa, dir.File("folder.mp3")}, JoinOutcome::FileError, JoinProblem::NotAFile, dir.File("folder.mp3")},
+  };
+  for (bool existed : {true, false}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.file + (existed ? ", destination existed" : ", no destination"));
+      std::filesystem::remove(dir.File("out.mp3"));
+      if (existed) Put("out.mp3", precious);
+      auto before = Names();
+      int started = 0;
+      JoinHooks hooks;
+      hooks.lineStarted = [&](int) { ++started; };
+      snip::JoinReport report;
+      EXPECT_EQ(snip::RunJoin(dir.File("out.mp3"), c.inputs, hooks, true, &report), c.outcome);
+      EXPECT_EQ(report.problem, c.problem);
+      EXPECT_EQ(report.file, c.file);
+      EXPECT_EQ(started, 0);
+      EXPECT_EQ(Names(), before);
+      if (existed) {
+        EXPECT_TRUE(Output() == precious);
+      }
+    }
+  }
 }
 
 TEST_F(JoinEngine, DestinationThatCannotBeCreated) {
@@ -178,7 +213,16 @@ TEST_F(JoinEngine, DestinationAmongTheInputsIsRefusedBeforeItIsTouched) {
     return static_cast<int64_t>(n);
   });
   EXPECT_EQ(snip::RunJoin(other, {pa, pb}, JoinHooks()), JoinOutcome::DestinationIsInput);
+  // A destination that does not exist yet, named again among the inputs
+  // (the join would read what it writes).
+#ifdef _WIN32
+  std::string later = dir.Path() + ".\\NEW.mp3";
+#else
+  std::string later = dir.Path() + "./new.mp3";
+#endif
+  EXPECT_EQ(snip::RunJoin(dir.File("new.mp3"), {pa, later}, JoinHooks()), JoinOutcome::DestinationIsInput);
   EXPECT_EQ(opened, 0);
+  EXPECT_FALSE(FileExists(dir.File("new.mp3")));
   EXPECT_TRUE(ReadBytes(pb) == b);
   EXPECT_TRUE(ReadBytes(pa) == a);
 }
@@ -190,7 +234,10 @@ TEST_F(JoinEngine, HaltBeforeALineIsSilentAndKeepsWhatWasJoined) {
     parts.push_back(MakeJunk(1000 + 100 * i, 20 + i));
     inputs.push_back(Put("in" + std::to_string(i) + ".mp3", parts.back()));
   }
-  // Asked for while the third line is copied: the third is finished.
+  // Asked for while the third line is copied: the third is finished, and
+  // the destination is left as it was.
+  const Bytes precious = MakeJunk(700, 19);
+  Put("out.mp3", precious);
   bool halt = false;
   int asked = 0;
   JoinHooks hooks;
@@ -199,9 +246,11 @@ TEST_F(JoinEngine, HaltBeforeALineIsSilentAndKeepsWhatWasJoined) {
     return halt;
   };
   hooks.lineStarted = [&](int n) { halt = n == 3; };
+  auto before = Names();
   EXPECT_EQ(Join(inputs, hooks), JoinOutcome::Halted);
   EXPECT_EQ(asked, 4);
-  EXPECT_TRUE(Output() == Cat({parts[0], parts[1], parts[2]}));
+  EXPECT_TRUE(Output() == precious);
+  EXPECT_EQ(Names(), before);
 
   // Asked for during the last line: the run completes.
   halt = false;
@@ -210,66 +259,82 @@ TEST_F(JoinEngine, HaltBeforeALineIsSilentAndKeepsWhatWasJoined) {
   EXPECT_TRUE(Output() == Cat({parts[0], parts[1], parts[2], parts[3], parts[4]}));
 }
 
-TEST_F(JoinEngine, ReadAndWriteFailuresAreFileErrors) {
-  Bytes a = MakeJunk(600000, 30), b = MakeJunk(9000, 31);
+TEST_F(JoinEngine, FailuresLeaveTheDestinationAsItWas) {
+  Bytes a = MakeJunk(600000, 30), b = MakeJunk(9000, 31), precious = MakeJunk(1000, 32);
   std::string pa = Put("a.mp3", a), pb = Put("b.mp3", Cat({b, MakeId3v1Tag()}));
 
   struct Case {
     const char* what;
     snip::FileFaultHook hook;
-    size_t kept;  // bytes the destination must hold afterwards
+    JoinProblem problem;
   };
+  auto room = std::make_shared<int64_t>(0);
   std::vector<Case> cases = {
       {"read of a fails midway",
        [](FileOp op, const std::string& path, int64_t position, size_t n) -> int64_t {
-         return op == FileOp::Read && EndsWith(path, "a.mp3") && position >= 262144 && n > 4096
+         return op == FileOp::Read && EndsWith(path, "a.mp3") && position >= 262144 && n > 65536
                     ? -1
                     : static_cast<int64_t>(n);
        },
-       262144},
+       JoinProblem::ReadFailed},
       {"tag test read of b fails",
        [](FileOp op, const std::string& path, int64_t, size_t n) -> int64_t {
          return op == FileOp::Read && EndsWith(path, "b.mp3") && n == 128 ? -1 : static_cast<int64_t>(n);
        },
-       600000},
+       JoinProblem::ReadFailed},
       {"write fails",
        [](FileOp op, const std::string& path, int64_t position, size_t n) -> int64_t {
          return op == FileOp::Write && EndsWith(path, "out.mp3") && position > 0 ? -1 : static_cast<int64_t>(n);
        },
-       262144},
-      {"short write",
-       [](FileOp op, const std::string& path, int64_t position, size_t n) -> int64_t {
-         return op == FileOp::Write && EndsWith(path, "out.mp3") && position >= 524288 ? static_cast<int64_t>(n) / 2
-                                                                                       : static_cast<int64_t>(n);
+       JoinProblem::WriteFailed},
+      {"the disk fills up",
+       [room](FileOp op, const std::string&, int64_t, size_t n) -> int64_t {
+         if (op != FileOp::Write) return static_cast<int64_t>(n);
+         int64_t allowed = std::min<int64_t>(*room, static_cast<int64_t>(n));
+         *room -= allowed;
+         return allowed;
        },
-       524288 + (600000 - 524288) / 2},
-      {"one read of b fails while its first frame is looked for",
-       [fired = std::make_shared<bool>(false)](FileOp op, const std::string& path, int64_t position,
-                                               size_t n) -> int64_t {
-         if (op != FileOp::Read || !EndsWith(path, "b.mp3") || position != 0 || *fired) return static_cast<int64_t>(n);
-         *fired = true;
-         return -1;
+       JoinProblem::WriteFailed},
+      {"the finished file cannot take its name",
+       [](FileOp op, const std::string&, int64_t, size_t n) -> int64_t {
+         return op == FileOp::Commit ? -1 : static_cast<int64_t>(n);
        },
-       600000},
-      {"input cannot be opened",
-       [](FileOp op, const std::string& path, int64_t, size_t n) -> int64_t {
-         return op == FileOp::OpenRead && EndsWith(path, "b.mp3") ? -1 : static_cast<int64_t>(n);
+       JoinProblem::WriteFailed},
+      {"input cannot be opened for its copy",
+       [opens = std::make_shared<int>(0)](FileOp op, const std::string& path, int64_t, size_t n) -> int64_t {
+         // The first open of b is its check, the second its copy.
+         return op == FileOp::OpenRead && EndsWith(path, "b.mp3") && ++*opens == 2 ? -1 : static_cast<int64_t>(n);
        },
-       600000},
+       JoinProblem::CannotOpen},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    int started = 0;
-    JoinHooks hooks;
-    hooks.lineStarted = [&](int) { ++started; };
+    Put("out.mp3", precious);
+    *room = 700000;
+    auto before = Names();
+    snip::JoinReport report;
     snip::SetFileFaultHook(c.hook);
-    EXPECT_EQ(Join({pa, pb, pa}, hooks), JoinOutcome::FileError);
+    EXPECT_EQ(snip::RunJoin(dir.File("out.mp3"), {pa, pb, pa}, JoinHooks(), true, &report), JoinOutcome::FileError);
     snip::SetFileFaultHook(nullptr);
-    Bytes out = Output();
-    ASSERT_EQ(out.size(), c.kept);
-    EXPECT_TRUE(std::equal(out.begin(), out.end(), Cat({a, b}).begin()));
-    EXPECT_LE(started, 2);
+    EXPECT_EQ(report.problem, c.problem);
+    EXPECT_TRUE(Output() == precious);
+    EXPECT_EQ(Names(), before);
   }
+  // Without the faults the same join replaces the file.
+  ASSERT_EQ(snip::RunJoin(dir.File("out.mp3"), {pa, pb, pa}, JoinHooks()), JoinOutcome::Completed);
+  EXPECT_TRUE(Output() == Cat({a, b, a}));
+}
+
+TEST_F(JoinEngine, ExistingDestinationIsReplacedOnlyWhenAllowed) {
+  Bytes a = MakeJunk(3000, 50), precious = MakeJunk(900, 51);
+  std::string pa = Put("a.mp3", a);
+  Put("out.mp3", precious);
+  snip::JoinReport report;
+  EXPECT_EQ(snip::RunJoin(dir.File("out.mp3"), {pa, pa}, JoinHooks(), false, &report), JoinOutcome::DestinationExists);
+  EXPECT_EQ(report.problem, JoinProblem::Exists);
+  EXPECT_TRUE(Output() == precious);
+  EXPECT_EQ(snip::RunJoin(dir.File("out.mp3"), {pa, pa}, JoinHooks(), true), JoinOutcome::Completed);
+  EXPECT_TRUE(Output() == Cat({a, a}));
 }
 
 TEST_F(JoinEngine, ProgressReachesTheTotal) {

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "mpeg/source_scan.h"
+
 namespace {
 
 std::vector<int32_t> Ids(PropertyEntry* list) {
@@ -75,6 +77,25 @@ TEST(PropertyList, ScanValuesAreReplacedAndEachBlockFreedOnce) {
   FreePropertyList(list);
   EXPECT_EQ(releaseCalls, 3);
   EXPECT_EQ(releasedIds, (std::vector<int32_t>{2, 1, 2}));
+}
+
+TEST(PropertyList, FirstFramePastTwoGibIsKeptExactly) {
+  PropertyEntry* list = CreatePropertyList(nullptr, nullptr, 0, nullptr);
+  for (int64_t far : {(int64_t{1} << 31) + 417, (int64_t{5} << 30) + 3}) {
+    snip::ScanResult scan;
+    scan.outcome = snip::ScanOutcome::Accepted;
+    scan.bitrate = 128;
+    scan.bitrateIndex = 9;
+    scan.audioStart = far;
+    ASSERT_EQ(snip::StoreScanResult(list, scan), 1);
+    int64_t stored = 0;
+    EXPECT_TRUE(ReadScanValue(list, kPropFirstFrame, &stored));
+    EXPECT_EQ(stored, far);
+    int32_t bitrate = 0;
+    EXPECT_TRUE(ReadScanValue(list, kPropBitRate, &bitrate));
+    EXPECT_EQ(bitrate, 128);
+  }
+  FreePropertyList(list);
 }
 
 }  // namespace

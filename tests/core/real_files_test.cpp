@@ -369,7 +369,6 @@ TEST_F(RealFiles, TracksDecodeCleanlyToTheirSpansAndRebuildTheSource) {
   EXPECT_GE(filesWithTraps, 10);
 }
 
-TEST_F(RealFiles, VbrFileIsRefused) { EXPECT_EQ(Scan(Path("vbr")).outcome, snip::ScanOutcome::Vbr); }
 
 // Offset of needle in hay at or after from; -1 when absent.
 int64_t Find(const Bytes& hay, const Bytes& needle, int64_t from) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -47,7 +48,7 @@ struct Source {
 // (417 or 418 bytes), so that frame boundaries do not fall on a grid.
 class SourceBuilder {
  public:
-  explicit SourceBuilder(FrameShape shape = FrameShape()) : spec_(shape) {}
+  explicit SourceBuilder(FrameShape shape = FrameShape()) : shape_(shape) {}
 
   SourceBuilder& Prefix(const Bytes& bytes) {
     Append(src_.bytes, bytes);
@@ -57,7 +58,7 @@ class SourceBuilder {
   SourceBuilder& Frames(int count) {
     const int64_t slot = 144000LL * 128;
     for (int i = 0; i < count; ++i) {
-      FrameShape shape = spec_;
+      FrameShape shape = shape_;
       if (padded_) {
         remainder_ += slot % 44100;
         shape.padding = remainder_ >= 44100;
@@ -94,7 +95,7 @@ class SourceBuilder {
   }
 
  private:
-  FrameShape spec_;
+  FrameShape shape_;
   Source src_;
   bool padded_ = true;
   Bytes cache_[2][61];
@@ -154,6 +155,14 @@ class SplitEngine : public ::testing::Test {
     job.firstFrame = s.firstFrame;
     job.marks = Marks(offsets);
     return job;
+  }
+
+  static std::set<std::string> NamesIn(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
   }
 
   // Runs the job and checks that exactly the expected tracks were written.
@@ -563,6 +572,10 @@ TEST_F(SplitEngine, WriteFailuresAreFileErrors) {
        [](FileOp op, const std::string& path, int64_t, size_t) -> int64_t {
          return op == FileOp::Create && EndsWith(path, "02.mp3") ? -1 : 1 << 30;
        }},
+      {"finished track 2 cannot take its name",
+       [](FileOp op, const std::string& path, int64_t, size_t) -> int64_t {
+         return op == FileOp::Commit && EndsWith(path, "02.mp3") ? -1 : 1 << 30;
+       }},
       {"failed read of the source in track 2",
        [](FileOp op, const std::string& path, int64_t position, size_t n) -> int64_t {
          bool tagRead = n == 128;
@@ -581,9 +594,37 @@ TEST_F(SplitEngine, WriteFailuresAreFileErrors) {
     snip::SetFileFaultHook(nullptr);
     ASSERT_EQ(summary.files.size(), 1u);
     EXPECT_TRUE(ReadBytes(local.File("src - 01.mp3")) == expected[0]);
-    EXPECT_FALSE(FileExists(local.File("src - 03.mp3")));
+    // Nothing of the unfinished track is left, under any name.
+    EXPECT_EQ(NamesIn(local.Path()), (std::set<std::string>{"src - 01.mp3", "src.mp3"}));
     EXPECT_TRUE(ReadBytes(local.File("src.mp3")) == s.bytes);
   }
+}
+
+TEST_F(SplitEngine, ExistingFilesAreReplacedOnlyWhenTheJobSaysSo) {
+  Source s = SourceBuilder().Frames(1500).WithTag();
+  std::vector<Bytes> expected = ExpectedTracks(s, {80000, 400000});
+  SplitJob job = Job(s, {0, 500, 2500});
+  std::vector<std::string> planned;
+  ASSERT_TRUE(snip::PlannedTrackNames(job, &planned));
+  EXPECT_EQ(planned, (std::vector<std::string>{TrackPath(dir, 1), TrackPath(dir, 2), TrackPath(dir, 3)}));
+  // A mark past the end of the audio plans no track.
+  SplitJob longer = job;
+  longer.marks = Marks({0, 500, 90000});
+  ASSERT_TRUE(snip::PlannedTrackNames(longer, &planned));
+  EXPECT_EQ(planned.size(), 2u);
+
+  const Bytes old = MakeJunk(300, 4);
+  WriteBytes(TrackPath(dir, 2), old);
+  EXPECT_EQ(snip::ExistingTrackNames({TrackPath(dir, 1), TrackPath(dir, 2)}), std::vector<std::string>{TrackPath(dir, 2)});
+  snip::SplitSummary summary;
+  EXPECT_EQ(snip::RunSplit(job, SplitHooks(), &summary), SplitOutcome::NameTaken);
+  EXPECT_EQ(summary.takenName, TrackPath(dir, 2));
+  EXPECT_EQ(summary.files.size(), 1u);
+  EXPECT_TRUE(ReadBytes(TrackPath(dir, 2)) == old);
+  EXPECT_FALSE(FileExists(TrackPath(dir, 3)));
+
+  job.replaceExisting = true;
+  RunAndCompare(job, expected);
 }
 
 TEST_F(SplitEngine, SourceThatCannotBeOpenedIsAFileError) {

@@ -148,4 +148,32 @@ TEST(TimeText, PlayerPositionsOutOfRangeGiveNothing) {
   EXPECT_FALSE(PlayerPositionToTimeText(1000, tiny, sizeof tiny));
 }
 
+// Command line times: minutes past 999 and hours are read, every text that
+// the normal form prints reads back as itself, and the count of hundredths
+// never wraps.
+TEST(TimeArgument, HoursAndLongMinutesReadExactly) {
+  auto parse = [](const char* text) {
+    int32_t offset = -1;
+    return snip::ParseTimeArgument(text, &offset) ? offset : -1;
+  };
+  EXPECT_EQ(parse("17:04:05.50"), ((17 * 60 + 4) * 60 + 5) * 100 + 50);
+  EXPECT_EQ(parse("0:00:05.5"), 505);
+  EXPECT_EQ(parse("1:00:30"), 360000 + 3000);
+  EXPECT_EQ(parse("1000:00"), 6000000);
+  EXPECT_EQ(parse("4:5"), 24500);
+  EXPECT_EQ(parse("357913:56.47"), INT32_MAX);
+  EXPECT_EQ(parse("357913:56.48"), -1);
+  EXPECT_EQ(parse("99999999999999:00"), -1);
+  EXPECT_EQ(parse("1:00:60"), -1);
+  EXPECT_EQ(parse("1:000:00"), -1);
+  EXPECT_EQ(parse("1:00."), -1);
+  EXPECT_EQ(parse(":05"), -1);
+  EXPECT_EQ(parse("5"), -1);
+  for (int32_t offset : {0, 1, 5999, 5999999, 6000000, 123456789}) {
+    char text[32];
+    snip::FormatTimeText(offset, text, sizeof text);
+    EXPECT_EQ(parse(text), offset) << text;
+  }
+}
+
 }  // namespace

@@ -99,6 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (fault.fired) {
     FUZZ_CHECK(outcome == snip::JoinOutcome::FileError,
                "a failed read or write did not end as a file error: " + snip::fuzz::Describe(fault));
+    FUZZ_CHECK(snip::fuzz::ScratchFiles().size() == inputs.size(), "a failed join left a file behind");
     return 0;
   }
 
@@ -106,6 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& c : contents) shortInput = shortInput || c.size() < kTagSize;
   if (shortInput) {
     FUZZ_CHECK(outcome == snip::JoinOutcome::FileError, "an input shorter than a tag was joined");
+    FUZZ_CHECK(snip::fuzz::ScratchFiles().size() == inputs.size(), "a refused join left a file behind");
     return 0;
   }
   FUZZ_CHECK(outcome == snip::JoinOutcome::Completed, "a join without faults did not complete");

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "split/cue_sheet.h"
+#include "tags/id3v2.h"
 #include "support/mpeg_frames.h"
 
 namespace {
@@ -185,6 +186,13 @@ int main(int argc, char** argv) {
   std::string corpus = argc > 2 && fs::exists(std::string(argv[2]) + "/ready") ? argv[2] : "";
 
   TextSeeds();
+  snip::TagInfo tag;
+  tag.title = "Caf\xC3\xA9";
+  tag.artist = "\xD0\x9A\xD0\xB8\xD0\xBD\xD0\xBE";
+  tag.track = "3/12";
+  tag.year = "2009";
+  tag.pictures.push_back({"image/png", 3, "cover", Bytes{0x89, 'P', 'N', 'G', 0xFF, 0x00, 0xFF, 0xE0}});
+  Seed("tags", "written", snip::WriteId3v2(tag));
   auto streams = Streams(corpus);
   for (const auto& [name, bytes] : streams) {
     Seed("source_scan", name, bytes);

@@ -1,6 +1,7 @@
 // The source scan over any file: it always ends, and an accepted file has a
-// real constant-bitrate Layer III frame where the scan says, with the
-// values the split needs, the file position left at the first audio frame.
+// real Layer III frame where the scan says, with the values the split needs
+// (constant or variable bitrate), the file position left at the first audio
+// frame.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -55,9 +56,16 @@ void CheckAccepted(snip::File& file, const snip::ScanResult& r, const uint8_t* d
   FUZZ_CHECK(snip::FrameHeaderTest(audio), "first audio header fails the header test");
   FUZZ_CHECK(r.bitrateIndex >= 1 && r.bitrateIndex <= 14, "bitrate index " + std::to_string(r.bitrateIndex));
   FUZZ_CHECK(r.bitrateIndex == snip::HeaderBitrateIndex(audio), "bitrate index is not the header's");
-  FUZZ_CHECK(r.bitrate == snip::BitrateKbps(snip::HeaderVersionBits(audio), r.bitrateIndex),
-             "bitrate does not match the table");
-  FUZZ_CHECK(snip::BytesPerHundredth(r.bitrate) > 0, "an accepted file gives no bytes per hundredth");
+  FUZZ_CHECK(r.frames >= 1 && r.samples % r.frames == 0 && r.audioBytes >= 4 * r.frames, "frame counts do not agree");
+  FUZZ_CHECK(r.audioBytes <= audioEnd - r.audioStart, "more audio bytes than the file holds");
+  if (r.variableBitrate) {
+    // The average of frames whose bitrates all lie in the table's row.
+    FUZZ_CHECK(r.bitrate >= 8 && r.bitrate <= 320, "average bitrate " + std::to_string(r.bitrate));
+  } else {
+    FUZZ_CHECK(r.bitrate == snip::BitrateKbps(snip::HeaderVersionBits(audio), r.bitrateIndex),
+               "bitrate does not match the table");
+    FUZZ_CHECK(snip::BytesPerHundredth(r.bitrate) > 0, "an accepted file gives no bytes per hundredth");
+  }
 
   // The join's own search finds the same first frame.
   int64_t header = -1;

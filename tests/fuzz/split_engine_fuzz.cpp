@@ -15,6 +15,7 @@
 #include "fuzz_support.h"
 #include "mpeg/frame_header.h"
 #include "mpeg/source_scan.h"
+#include "mpeg/lame_tag.h"
 #include "split/split_engine.h"
 
 namespace {
@@ -74,6 +75,7 @@ void UseScan(Setup* s, const std::string& path) {
   s->job.bitrate = r.bitrate;
   s->job.bitrateIndex = r.bitrateIndex;
   s->job.firstFrame = r.audioStart;
+  s->job.variableBitrate = r.variableBitrate;
 }
 
 }  // namespace
@@ -86,6 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string sourcePath = folder + "source.mp3";
   snip::fuzz::WriteFileBytes(sourcePath, s.source.data(), s.source.size());
   if (size > 0 && (data[0] & 8)) UseScan(&s, sourcePath);
+  if (size > 0 && (data[0] & 32)) s.job.variableBitrate = true;
 
   snip::SplitJob& job = s.job;
   job.sourcePath = sourcePath;
@@ -124,6 +127,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
       FUZZ_CHECK(outcome == snip::SplitOutcome::FileError,
                  "a failed read or write did not end as a file error: " + snip::fuzz::Describe(s.fault));
+      FUZZ_CHECK(snip::fuzz::ScratchFiles().size() == summary.files.size() + 1,
+                 "a failed split left more than its finished tracks");
       return 0;
     }
   }
@@ -140,6 +145,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(static_cast<int>(summary.files.size()) == started || outcome == snip::SplitOutcome::Cancelled,
              "not every started track was written");
   FUZZ_CHECK(snip::fuzz::ScratchFiles().size() == summary.files.size() + 1, "files other than the tracks were made");
+
+  if (job.variableBitrate) {
+    // Cut on frames by time: each track is a Xing frame that counts the
+    // track's bytes, then frames taken from the source in order.
+    int64_t taken = 0;
+    for (size_t k = 0; k < summary.files.size(); ++k) {
+      std::vector<uint8_t> track = snip::fuzz::ReadFileBytes(summary.files[k]);
+      if (hasTag) {
+        FUZZ_CHECK(track.size() >= static_cast<size_t>(kTagSize), "a VBR track lacks the tag");
+        track.resize(track.size() - kTagSize);
+      }
+      if (track.empty()) {
+        FUZZ_CHECK(k == 0 && summary.files.size() == 1, "an empty VBR track among others");
+        continue;
+      }
+      snip::StreamSummary xing;
+      FUZZ_CHECK(snip::ReadSummaryFrame(track.data(), track.size(), &xing) && xing.kind == snip::SummaryKind::Xing,
+                 "a VBR track does not begin with its Xing frame");
+      FUZZ_CHECK(xing.bytes == track.size(), "the Xing frame's byte count is not the track's");
+      FUZZ_CHECK(xing.frames >= 1, "a VBR track holds no frame");
+      taken += static_cast<int64_t>(track.size()) - xing.frameLength;
+    }
+    FUZZ_CHECK(taken <= audioEnd - start, "VBR tracks hold more than the audio");
+    return 0;
+  }
 
   // Where each cut is to lie.
   const int64_t bph = snip::BytesPerHundredth(job.bitrate);

@@ -12,15 +12,19 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdint>
+#include <filesystem>
+#include <iterator>
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/file_io.h"
 #include "join/join_engine.h"
 #include "join/win/merge_page.h"
 #include "resource_ids.h"
+#include "tags/id3v2.h"
 #include "support/mpeg_frames.h"
 #include "support/win/gui_kit.h"
 
@@ -124,6 +128,61 @@ class RunGate {
   int released_ = 0;
   bool open_ = false;
   std::atomic<int> creates_{0};
+};
+
+// Answers the save dialog's own question about replacing an existing file
+// (a box with the dialog's title and Yes and No), and keeps its text.
+class OverwritePrompt {
+ public:
+  explicit OverwritePrompt(int answer) : answer_(answer) {
+    thread_ = std::thread([this] {
+      while (!stop_) {
+        EnumWindows(
+            [](HWND window, LPARAM self) {
+              auto* prompt = reinterpret_cast<OverwritePrompt*>(self);
+              DWORD pid = 0;
+              GetWindowThreadProcessId(window, &pid);
+              if (pid != GetCurrentProcessId() || !IsWindowVisible(window) || !GetDlgItem(window, IDYES) ||
+                  snip::gui::Text(window) != "Select MP3 Destination File" || prompt->seen_) {
+                return TRUE;
+              }
+              std::string text;
+              for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+                char name[32] = {};
+                GetClassNameA(child, name, sizeof(name));
+                if (std::string(name) == "Static") text += snip::gui::Text(child);
+              }
+              {
+                std::lock_guard<std::mutex> lock(prompt->mutex_);
+                prompt->text_ = text;
+              }
+              prompt->seen_ = true;
+              PostMessageA(window, WM_COMMAND, MAKEWPARAM(prompt->answer_, BN_CLICKED),
+                           reinterpret_cast<LPARAM>(GetDlgItem(window, prompt->answer_)));
+              return FALSE;
+            },
+            reinterpret_cast<LPARAM>(this));
+        Sleep(20);
+      }
+    });
+  }
+  ~OverwritePrompt() {
+    stop_ = true;
+    thread_.join();
+  }
+  bool Seen() const { return seen_; }
+  std::string TextShown() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return text_;
+  }
+
+ private:
+  int answer_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> seen_{false};
+  std::mutex mutex_;
+  std::string text_;
+  std::thread thread_;
 };
 
 class MergePageTest : public ::testing::Test {
@@ -401,10 +460,14 @@ TEST_F(MergePageTest, ClearListEmptiesIt) {
 TEST_F(MergePageTest, ChooseSetsTheDestinationWithoutTouchingTheFile) {
   std::string existing = Write("old.mp3", Audio(9, 2));
   {
+    // An existing file is chosen only after the dialog's own question.
+    OverwritePrompt prompt(IDYES);
     FileDialogDriver driver("Select MP3 Destination File", {existing});
     snip::gui::PostClick(page_, IDC_MERGE_CHOOSE);
     ASSERT_TRUE(driver.WaitDone());
     ASSERT_TRUE(PumpUntil([&] { return snip::gui::Text(page_, IDC_MERGE_DESTINATION) == existing; }));
+    EXPECT_TRUE(prompt.Seen());
+    EXPECT_NE(prompt.TextShown().find("replace"), std::string::npos) << prompt.TextShown();
   }
   EXPECT_EQ(snip::test::ReadBytes(existing), Audio(9, 2));
   {
@@ -488,13 +551,49 @@ TEST_F(MergePageTest, RunShowsEachLineAndKeepsThePageBusyUntilItCompletes) {
   EXPECT_EQ(Lines(), (std::vector<std::string>{a, b, c}));
 }
 
-TEST_F(MergePageTest, HaltDuringTheThirdOfFiveLinesKeepsThreeAndSaysNothing) {
+// With "Keep the first file's tag only" the first file's ID3v2 tag opens
+// the joined file and the later files' tags are left out, as join --tags
+// does; without it every tag stays where it was.
+TEST_F(MergePageTest, KeepTheFirstFilesTagOnlyLeavesTheOtherId3v2TagsOut) {
+  snip::TagInfo first, second;
+  first.title = "One";
+  second.title = "Two";
+  second.pictures.push_back({"image/png", 3, "", {1, 2, 3}});
+  Bytes tag1 = snip::WriteId3v2(first), tag2 = snip::WriteId3v2(second);
+  Bytes one = Audio(9, 5), two = Audio(10, 4);
+  std::string a = Write("a.mp3", Concat({tag1, Tagged(one, "first")}));
+  std::string b = Write("b.mp3", Concat({tag2, two}));
+  std::string out = snip::gui::WinPath(dir_.File("out.mp3"));
+  AddLine(a);
+  AddLine(b);
+  snip::gui::SetText(page_, IDC_MERGE_DESTINATION, out);
+
+  MessageBoxWatcher boxes;
+  snip::gui::SetChecked(page_, IDC_MERGE_TAGS, true);
+  snip::gui::PostClick(page_, IDC_MERGE_ACTION);
+  ASSERT_TRUE(boxes.WaitForCount(1, 20000));
+  ASSERT_TRUE(WaitIdle());
+  ExpectBox(boxes.Boxes()[0], kCompleted, MB_ICONINFORMATION);
+  EXPECT_EQ(snip::test::ReadBytes(out), Concat({tag1, one, two}));
+  std::string engine = snip::gui::WinPath(dir_.File("engine.mp3"));
+  ASSERT_EQ(snip::RunJoin(engine, {a, b}, {}, true, nullptr, true), snip::JoinOutcome::Completed);
+  EXPECT_EQ(snip::test::ReadBytes(out), snip::test::ReadBytes(engine));
+
+  snip::gui::SetChecked(page_, IDC_MERGE_TAGS, false);
+  snip::gui::PostClick(page_, IDC_MERGE_ACTION);
+  ASSERT_TRUE(boxes.WaitForCount(2, 20000));
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(snip::test::ReadBytes(out), Concat({tag1, one, tag2, two}));
+}
+
+TEST_F(MergePageTest, HaltDuringTheThirdOfFiveLinesSaysNothingAndKeepsTheDestination) {
   std::vector<Bytes> parts;
   for (int i = 0; i < 5; ++i) {
     parts.push_back(Audio(9 + i, 3 + i));
     AddLine(Write("part" + std::to_string(i + 1) + ".mp3", parts.back()));
   }
-  std::string out = snip::gui::WinPath(dir_.File("out.mp3"));
+  // The destination exists: a halted join leaves it as it was.
+  std::string out = Write("out.mp3", Audio(12, 9));
   snip::gui::SetText(page_, IDC_MERGE_DESTINATION, out);
 
   MessageBoxWatcher boxes;
@@ -511,7 +610,8 @@ TEST_F(MergePageTest, HaltDuringTheThirdOfFiveLinesKeepsThreeAndSaysNothing) {
   PumpFor(300);
   EXPECT_EQ(boxes.Count(), 0u);
   ExpectIdlePage();
-  EXPECT_EQ(snip::test::ReadBytes(out), Concat({parts[0], parts[1], parts[2]}));
+  EXPECT_EQ(snip::test::ReadBytes(out), Audio(12, 9));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path()), {}), 6) << "a file was left behind";
 }
 
 TEST_F(MergePageTest, ASecondPressBeforeTheRunShowsCancelStartsNoSecondRun) {
@@ -536,7 +636,7 @@ TEST_F(MergePageTest, ASecondPressBeforeTheRunShowsCancelStartsNoSecondRun) {
   EXPECT_EQ(gate.Creates(), 1);
   EXPECT_EQ(boxes.Count(), 0u);
   ExpectIdlePage();
-  EXPECT_TRUE(snip::test::ReadBytes(out).empty());
+  EXPECT_FALSE(snip::test::FileExists(out));
 }
 
 TEST_F(MergePageTest, DestinationAmongTheLinesIsRefusedBeforeItIsEmptied) {
@@ -559,13 +659,14 @@ TEST_F(MergePageTest, DestinationAmongTheLinesIsRefusedBeforeItIsEmptied) {
 }
 
 // Every failure ends the run with the page idle and one warning; the
-// destination keeps the lines joined before the failure.
+// destination is left as it was.
 TEST_F(MergePageTest, FileErrorsEndTheRunWithAWarning) {
   Bytes first = Audio(9, 4);
   std::string a = Write("a.mp3", first);
   std::string b = Write("b.mp3", Audio(10, 3));
   std::string tiny = Write("tiny.mp3", Bytes(127, 0x20));
-  std::string out = snip::gui::WinPath(dir_.File("out.mp3"));
+  const Bytes precious = Audio(12, 7);
+  std::string out = Write("out.mp3", precious);
   snip::gui::SetText(page_, IDC_MERGE_DESTINATION, out);
   MessageBoxWatcher boxes;
   size_t seen = 0;
@@ -581,18 +682,20 @@ TEST_F(MergePageTest, FileErrorsEndTheRunWithAWarning) {
     EXPECT_EQ(snip::test::ReadBytes(out), expected);
   };
 
-  run({a, snip::gui::WinPath(dir_.File("vanished.mp3")), b}, first, "missing line");
-  run({a, tiny, b}, first, "line shorter than 128 bytes");
+  run({a, snip::gui::WinPath(dir_.File("vanished.mp3")), b}, precious, "missing line");
+  run({a, tiny, b}, precious, "line shorter than 128 bytes");
+  run({a, snip::gui::WinPath(dir_.Path())}, precious, "line that is a folder");
 
   snip::SetFileFaultHook([&](snip::FileOp op, const std::string& path, int64_t, size_t n) -> int64_t {
     return op == snip::FileOp::Read && EndsWith(path, "\\b.mp3") ? -1 : static_cast<int64_t>(n);
   });
-  run({a, b}, first, "read failure");
+  run({a, b}, precious, "read failure");
   snip::SetFileFaultHook([&](snip::FileOp op, const std::string&, int64_t position, size_t n) -> int64_t {
     return op == snip::FileOp::Write && position >= static_cast<int64_t>(first.size()) ? -1 : static_cast<int64_t>(n);
   });
-  run({a, b}, first, "write failure");
+  run({a, b}, precious, "write failure");
   snip::SetFileFaultHook(nullptr);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path()), {}), 4) << "a file was left behind";
 
   snip::gui::SetText(page_, IDC_MERGE_DESTINATION, snip::gui::WinPath(dir_.File("no such folder\\out.mp3")));
   snip::gui::Click(page_, IDC_MERGE_CLEAR);

@@ -1,6 +1,6 @@
 // Choosing a source for the Split page: the scan through the real page,
 // what the page shows, and the refusal boxes.
-#include "mpeg/win/open_source.h"
+#include "split/win/open_source.h"
 
 #include <gtest/gtest.h>
 
@@ -21,9 +21,6 @@ using namespace snip::gui;
 using snip::test::FrameShape;
 using Bytes = std::vector<uint8_t>;
 
-const char kVbr[] =
-    "The MP3 you have selected to split cannot be used because it is a VBR (variable bit rate) file.  Please only "
-    "use MP3s with fixed bit rates.";
 const char kNotLayer3[] = "The MP3 you have selected to split cannot be used because it is not an MPEG Layer III file.";
 const char kUnusable[] = "The file you chose was either invalid, corrupted, or could not be opened at this time.";
 
@@ -90,8 +87,6 @@ TEST_F(OpenSourceTest, RefusalsShowTheirBoxAndChangeNothing) {
   ASSERT_EQ(OpenSource(page, good.c_str()), 1);
   const Values before = StoredValues(app_.List());
 
-  Bytes xing = snip::test::MakeFrame(FrameShape{}, 3);
-  std::memcpy(xing.data() + 36, "Xing", 4);
   FrameShape layer2;  // Layer II, 32 kbit/s: 104 bytes, as long as Layer III's
   layer2.layerBits = 2;
   layer2.bitrateIndex = 1;
@@ -102,7 +97,6 @@ TEST_F(OpenSourceTest, RefusalsShowTheirBoxAndChangeNothing) {
     int icon;
   };
   std::vector<Case> cases = {
-      {"vbr.mp3", Concat({xing, snip::test::MakeStream(FrameShape{}, 3)}), kVbr, MB_ICONWARNING},
       {"layer2.mp2", snip::test::MakeStream(layer2, 4), kNotLayer3, MB_ICONWARNING},
       {"junk.mp3", snip::test::MakeJunk(5000), kUnusable, MB_ICONINFORMATION},
       {"empty.mp3", {}, kUnusable, MB_ICONINFORMATION},
@@ -179,10 +173,23 @@ TEST_F(OpenSourceTest, TaggedEncoderOutput) {
   int64_t tag = snip::Id3v2TagSize(bytes.data(), bytes.size());
   ASSERT_GT(tag, 0);
   EXPECT_EQ(StoredValues(app_.List()).first, tag + snip::Layer3FrameLength(bytes.data() + tag));
-  EXPECT_EQ(OpenSource(page, (corpus + "vbr.mp3").c_str()), 0);
-  ASSERT_EQ(watcher.Count(), 1u);
-  EXPECT_EQ(watcher.Boxes()[0].text, kVbr);
-  EXPECT_EQ(Text(page, IDC_SPLIT_SOURCE), path);
+  int32_t variable = -1;
+  EXPECT_TRUE(ReadScanValue(app_.List(), kPropVariableBitRate, &variable));
+  EXPECT_EQ(variable, 0);
+
+  // A VBR file is taken, with its average bit rate.
+  std::string vbr = corpus + "vbr.mp3";
+  snip::File file = snip::File::OpenRead(vbr);
+  snip::ScanResult scan = snip::SourceScan(file);
+  file.Close();
+  ASSERT_TRUE(scan.variableBitrate);
+  EXPECT_EQ(OpenSource(page, vbr.c_str()), 1);
+  EXPECT_EQ(watcher.Count(), 0u);
+  EXPECT_EQ(Text(page, IDC_SPLIT_SOURCE), vbr);
+  EXPECT_EQ(Text(page, IDC_SPLIT_BITRATE), "Bit Rate: VBR, about " + std::to_string(scan.bitrate) + " kbps");
+  EXPECT_TRUE(ReadScanValue(app_.List(), kPropVariableBitRate, &variable));
+  EXPECT_EQ(variable, 1);
+  EXPECT_EQ(StoredValues(app_.List()).first, scan.audioStart);
 }
 
 }  // namespace

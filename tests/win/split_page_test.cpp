@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/file_io.h"
-#include "mpeg/win/open_source.h"
+#include "split/win/open_source.h"
 #include "resource_ids.h"
 #include "split/win/track_marks.h"
 #include "support/mpeg_frames.h"

@@ -13,10 +13,14 @@
 
 #include "app/file_io.h"
 #include "app/property_list.h"
+#include "mpeg/lame_tag.h"
+#include "mpeg/source_scan.h"
+#include "split/win/open_source.h"
 #include "support/mpeg_frames.h"
 #include "resource_ids.h"
 #include "split/split_engine.h"
 #include "split/win/track_marks.h"
+#include "tags/id3v2.h"
 #include "support/win/gui_kit.h"
 
 namespace {
@@ -53,12 +57,14 @@ std::vector<HWND> Children(HWND page) {
 }
 
 // Holds the worker inside a file operation until opened, and counts the
-// operations of one kind.
+// operations of one kind. The page's own look at the source before a run,
+// on the interface thread (this one), passes.
 class FileGate {
  public:
   explicit FileGate(snip::FileOp op) : op_(op) {
-    snip::SetFileFaultHook([this](snip::FileOp op, const std::string&, int64_t, size_t n) -> int64_t {
-      if (op != op_) return static_cast<int64_t>(n);
+    snip::SetFileFaultHook([this, ui = GetCurrentThreadId()](snip::FileOp op, const std::string&, int64_t,
+                                                             size_t n) -> int64_t {
+      if (op != op_ || GetCurrentThreadId() == ui) return static_cast<int64_t>(n);
       ++reached_;
       std::unique_lock<std::mutex> lock(mutex_);
       opened_.wait_for(lock, std::chrono::seconds(30), [this] { return open_; });
@@ -84,9 +90,9 @@ class FileGate {
   std::atomic<int> reached_{0};
 };
 
-// What the page showed at the moment a message box of the worker thread was
-// activated: the run's end must leave the page idle before its message. The
-// worker is held at its first file operation until the watch is set.
+// What the page showed at the moment a message box of the run was activated:
+// the run's end must leave the page idle before its message, which the
+// interface thread (this one) shows.
 class PageAtBox {
  public:
   struct Seen {
@@ -96,23 +102,12 @@ class PageAtBox {
   explicit PageAtBox(HWND page) {
     page_ = page;
     seen_ = {};
-    workerThread_ = 0;
-    watching_ = false;
-    snip::SetFileFaultHook([](snip::FileOp, const std::string&, int64_t, size_t n) -> int64_t {
-      workerThread_ = GetCurrentThreadId();
-      for (int i = 0; i < 2000 && !watching_; ++i) Sleep(5);
-      return static_cast<int64_t>(n);
-    });
   }
   ~PageAtBox() {
     if (hook_) UnhookWindowsHookEx(hook_);
-    snip::SetFileFaultHook(nullptr);
   }
-  // Waits for the worker's first file operation and watches its thread.
   bool Watch() {
-    if (!PumpUntil([] { return workerThread_ != 0; })) return false;
-    hook_ = SetWindowsHookExA(WH_CBT, Hook, nullptr, workerThread_);
-    watching_ = true;
+    hook_ = SetWindowsHookExA(WH_CBT, Hook, nullptr, GetCurrentThreadId());
     return hook_ != nullptr;
   }
   static const std::vector<Seen>& Boxes() { return seen_; }
@@ -127,8 +122,6 @@ class PageAtBox {
     return CallNextHookEx(nullptr, code, wParam, lParam);
   }
   static inline HWND page_ = nullptr;
-  static inline std::atomic<DWORD> workerThread_{0};
-  static inline std::atomic<bool> watching_{false};
   static inline std::vector<Seen> seen_;
   HHOOK hook_ = nullptr;
 };
@@ -270,6 +263,57 @@ TEST_F(SplitRunTest, ChosenSourceAndFolderAreCutAtTheMarks) {
   EXPECT_LT(first, 2u * kBytesPerSecond + kFrameBytes);
 }
 
+// A VBR source chosen on the page: its status shows the average bit rate
+// and the run makes the engine's tracks, each with a Xing frame of its own.
+TEST_F(SplitRunTest, VariableBitrateSourceIsCutOnFramesByTime) {
+  std::string corpus = snip::test::CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "no corpus";
+  std::vector<uint8_t> bytes = snip::test::ReadBytes(corpus + "vbr-v2.mp3");
+  snip::test::WriteBytes(sourcePath_, bytes);
+  snip::File file = snip::File::OpenRead(sourcePath_);
+  snip::ScanResult scan = snip::SourceScan(file);
+  file.Close();
+  ASSERT_TRUE(scan.variableBitrate);
+  ASSERT_EQ(OpenSource(page_, sourcePath_.c_str()), 1);
+  EXPECT_EQ(Text(page_, IDC_SPLIT_BITRATE), "Bit Rate: VBR, about " + std::to_string(scan.bitrate) + " kbps");
+  // The longest such text, "about 320 kbps", is shown whole.
+  HWND label = GetDlgItem(page_, IDC_SPLIT_BITRATE);
+  HDC dc = GetDC(label);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(label, WM_GETFONT, 0, 0)));
+  const char widest[] = "Bit Rate: VBR, about 320 kbps";
+  SIZE extent = {};
+  GetTextExtentPoint32A(dc, widest, static_cast<int>(sizeof widest - 1), &extent);
+  SelectObject(dc, old);
+  ReleaseDC(label, dc);
+  RECT client = {};
+  GetClientRect(label, &client);
+  EXPECT_LE(extent.cx, client.right - client.left);
+  SetText(page_, IDC_SPLIT_FOLDER, outDir_.Path());
+  AddTimes({"000:04.00", "000:09.50"});
+
+  ExpectBox(Run(), kCompleted, MB_ICONINFORMATION);
+  ExpectIdle();
+  Files tracks = FilesIn(outDir_.Path());
+  ASSERT_EQ(tracks.size(), 3u);
+  snip::SplitJob job;
+  job.sourcePath = sourcePath_;
+  job.folder = refDir_.Path();
+  job.nameTemplate = "%file% - %track%";
+  job.bitrate = scan.bitrate;
+  job.bitrateIndex = scan.bitrateIndex;
+  job.firstFrame = scan.audioStart;
+  job.variableBitrate = true;
+  for (int32_t offset : {0, 400, 950}) job.marks.push_back({offset, "", ""});
+  ASSERT_EQ(snip::RunSplit(job, {}), snip::SplitOutcome::Completed);
+  EXPECT_EQ(tracks, FilesIn(refDir_.Path()));
+  for (const auto& [name, track] : tracks) {
+    snip::StreamSummary summary;
+    ASSERT_TRUE(snip::ReadSummaryFrame(track.data(), track.size(), &summary)) << name;
+    EXPECT_EQ(summary.kind, snip::SummaryKind::Xing) << name;
+    EXPECT_EQ(summary.bytes, track.size()) << name;
+  }
+}
+
 TEST_F(SplitRunTest, EmptyFolderWritesNextToTheSourceAndNamesComeFromTheLines) {
   MakeSource(3, 700);
   SetText(page_, IDC_SPLIT_FOLDER, "");
@@ -347,9 +391,16 @@ TEST_F(SplitRunTest, EmptyListMakesOneTrackAndEqualSegmentsGoPastTheList) {
 TEST_F(SplitRunTest, StatusNamesEachTrackAsItIsCreated) {
   MakeSource(4);
   AddTimes({"000:01.00", "000:02.00"});
+  // The status is posted as each track begins: by the time the track's file
+  // is made, the page shows it (or soon does).
   std::vector<std::string> statuses;
   snip::SetFileFaultHook([&](snip::FileOp op, const std::string&, int64_t, size_t n) -> int64_t {
-    if (op == snip::FileOp::Create) statuses.push_back(Text(page_, IDC_SPLIT_STATUS));
+    if (op != snip::FileOp::Create) return static_cast<int64_t>(n);
+    char expected[40];
+    std::snprintf(expected, sizeof(expected), "Status: Creating... [%03d]", static_cast<int>(statuses.size() + 1));
+    std::string shown;
+    for (int i = 0; i < 400 && (shown = Text(page_, IDC_SPLIT_STATUS)) != expected; ++i) Sleep(5);
+    statuses.push_back(shown);
     return static_cast<int64_t>(n);
   });
   ExpectBox(Run(), kCompleted, MB_ICONINFORMATION);
@@ -373,6 +424,9 @@ TEST_F(SplitRunTest, RunningPageIsBusyAndAHaltFinishesTheTrackUnderWay) {
       bool keep = id == IDC_PAGE_ACTION || id == IDC_PAGE_STATUS;
       EXPECT_EQ(IsWindowEnabled(child) != 0, keep) << id;
     }
+    Click(page_, IDC_SPLIT_ACTION);
+    EXPECT_EQ(Text(page_, IDC_SPLIT_ACTION), "Halting...");
+    // While the halt is pending a press starts nothing.
     Click(page_, IDC_SPLIT_ACTION);
     EXPECT_EQ(Text(page_, IDC_SPLIT_ACTION), "Halting...");
     gate.Open();
@@ -475,7 +529,7 @@ TEST_F(SplitRunTest, FailedWritesEndWithTheFileErrorAndKeepEarlierTracks) {
     Files tracks = FilesIn(outDir_.Path());
     ASSERT_TRUE(tracks.count("mix - 01.mp3"));
     EXPECT_EQ(tracks["mix - 01.mp3"], reference["mix - 01.mp3"]);
-    EXPECT_FALSE(tracks.count("mix - 03.mp3"));
+    EXPECT_EQ(tracks.size(), 1u) << "something of the unfinished track is left";
   }
   EXPECT_EQ(boxes_.Count(), 2u);
 }
@@ -494,6 +548,141 @@ TEST_F(SplitRunTest, MissingSourceIsAFileError) {
   EXPECT_EQ(PageAtBox::Boxes()[0].status, "Status: Idle");
   EXPECT_TRUE(PageAtBox::Boxes()[0].allEnabled);
   EXPECT_TRUE(FilesIn(outDir_.Path()).empty());
+}
+
+TEST_F(SplitRunTest, ExistingFilesAreReplacedOnlyAfterAYes) {
+  MakeSource(4);
+  AddTimes({"000:02.00"});
+  const std::vector<uint8_t> old1 = {'o', 'n', 'e'}, old2 = {'t', 'w', 'o'};
+  snip::test::WriteBytes(outDir_.File("mix - 01.mp3"), old1);
+  snip::test::WriteBytes(outDir_.File("mix - 02.mp3"), old2);
+  snip::test::WriteBytes(outDir_.File("other.mp3"), old1);
+  const Files before = FilesIn(outDir_.Path());
+
+  // No: nothing starts and nothing changes.
+  boxes_.SetAnswer(IDNO);
+  PostClick(page_, IDC_SPLIT_ACTION);
+  ASSERT_TRUE(boxes_.WaitForCount(1, 30000));
+  PumpFor(500);
+  ASSERT_EQ(boxes_.Count(), 1u);
+  CapturedBox question = boxes_.Boxes()[0];
+  ExpectBox(question, "2 files in the destination folder would be replaced. Replace them?", MB_ICONWARNING);
+  EXPECT_EQ(question.buttons, (std::vector<int>{IDYES, IDNO}));
+  ExpectIdle();
+  EXPECT_EQ(FilesIn(outDir_.Path()), before);
+
+  // Yes: the run replaces them, and only them.
+  boxes_.SetAnswer(IDYES);
+  PostClick(page_, IDC_SPLIT_ACTION);
+  ASSERT_TRUE(boxes_.WaitForCount(3, 30000));
+  PumpFor(200);
+  EXPECT_EQ(boxes_.Boxes()[1].text, question.text);
+  ExpectBox(boxes_.Boxes()[2], kCompleted, MB_ICONINFORMATION);
+  ExpectIdle();
+  Files after = FilesIn(outDir_.Path());
+  Files reference = Reference({0, 200});
+  EXPECT_EQ(after.size(), 3u);
+  EXPECT_EQ(after["mix - 01.mp3"], reference["mix - 01.mp3"]);
+  EXPECT_EQ(after["mix - 02.mp3"], reference["mix - 02.mp3"]);
+  EXPECT_EQ(after["other.mp3"], old1);
+}
+
+TEST_F(SplitRunTest, ASlowScanLeavesTheWindowWorkingAndCancelStopsIt) {
+  // A source read at under 1 MB a second: its scan takes many seconds.
+  snip::test::WriteBytes(sourcePath_, snip::test::MakeJunk(8 << 20, 5));
+  snip::SetFileFaultHook([ui = GetCurrentThreadId()](snip::FileOp op, const std::string&, int64_t, size_t n) {
+    if (op == snip::FileOp::Read && GetCurrentThreadId() != ui) Sleep(static_cast<DWORD>(5 + n / 1024));
+    return static_cast<int64_t>(n);
+  });
+  FileDialogDriver open("Select An MP3 Source File", {WinPath(sourcePath_)});
+  PostClick(page_, IDC_SPLIT_BROWSE);
+  ASSERT_TRUE(open.WaitDone());
+  ASSERT_TRUE(PumpUntil([&] { return Text(page_, IDC_SPLIT_STATUS).rfind("Status: Examining... [", 0) == 0; }));
+  std::string first = Text(page_, IDC_SPLIT_STATUS);
+  EXPECT_TRUE(PumpUntil([&] { return Text(page_, IDC_SPLIT_STATUS) != first; })) << "the status never moved";
+  EXPECT_EQ(Text(page_, IDC_SPLIT_ACTION), "Cancel");
+  EXPECT_FALSE(IsEnabled(page_, IDC_SPLIT_BROWSE));
+  Click(page_, IDC_SPLIT_ACTION);
+  EXPECT_EQ(Text(page_, IDC_SPLIT_ACTION), "Halting...");
+  ASSERT_TRUE(PumpUntil([&] { return Text(page_, IDC_SPLIT_ACTION) == "Create Tracks"; }, 3000));
+  ExpectIdle();
+  PumpFor(300);
+  EXPECT_EQ(boxes_.Count(), 0u);
+  EXPECT_EQ(Text(page_, IDC_SPLIT_SOURCE), "") << "a cancelled scan chooses nothing";
+}
+
+// "Tag tracks" gives the engine's tagged tracks for the page's job: the
+// lines' titles, the imported sheet's own title and performer as album and
+// album artist, the source's picture. A cleared list forgets the sheet.
+TEST_F(SplitRunTest, TagTracksMakesTheEnginesTaggedTracksWithTheSheetsAlbum) {
+  MakeSource(4);
+  snip::TagInfo sourceTag;
+  sourceTag.artist = "Band";
+  sourceTag.year = "2001";
+  sourceTag.pictures.push_back({"image/png", 3, "", {0x89, 'P', 'N', 'G', 0xFF, 0x00, 0xFF, 0xE0}});
+  std::vector<uint8_t> lead = snip::WriteId3v2(sourceTag);
+  source_.insert(source_.begin(), lead.begin(), lead.end());
+  snip::test::WriteBytes(sourcePath_, source_);
+  firstFrame_ = static_cast<int>(lead.size());
+  StoreScanValue(app_.List(), kPropFirstFrame, "First Frame", firstFrame_);
+
+  std::string sheet = sourceDir_.File("mix.cue");
+  const std::string text =
+      "PERFORMER \"Various\"\nTITLE \"Caf\xC3\xA9 Nights\"\n"
+      "TRACK 01 AUDIO\n  TITLE \"Dusk\"\n  PERFORMER \"Ann\"\n  INDEX 01 00:00:00\n"
+      "TRACK 02 AUDIO\n  TITLE \"Dawn\"\n  INDEX 01 00:02:00\n";
+  snip::test::WriteBytes(sheet, std::vector<uint8_t>(text.begin(), text.end()));
+  FileDialogDriver import("Import Track Times From .CUE File", {WinPath(sheet)});
+  PostClick(page_, IDC_SPLIT_CUE_IMPORT);
+  ASSERT_TRUE(import.WaitDone(20000));
+  ASSERT_TRUE(PumpUntil([&] { return ListLines(page_, IDC_SPLIT_LIST).size() == 2u; }));
+  SetChecked(page_, IDC_SPLIT_TAGS, true);
+  ExpectBox(Run(), kCompleted, MB_ICONINFORMATION);
+  Files tracks = FilesIn(outDir_.Path());
+
+  snip::SplitJob job;
+  job.sourcePath = sourcePath_;
+  job.folder = refDir_.Path();
+  job.nameTemplate = "%file% - %track%";
+  job.bitrate = 128;
+  job.bitrateIndex = 9;
+  job.firstFrame = firstFrame_;
+  job.marks = {{0, "Ann", "Dusk"}, {200, "Various", "Dawn"}};
+  job.tagTracks = true;
+  job.album = snip::ProgramTextFromUtf8("Caf\xC3\xA9 Nights");
+  job.albumArtist = "Various";
+  ASSERT_EQ(snip::RunSplit(job, {}), snip::SplitOutcome::Completed);
+  EXPECT_EQ(tracks, FilesIn(refDir_.Path()));
+  ASSERT_EQ(tracks.size(), 2u);
+  int k = 0;
+  for (const auto& [name, bytes] : tracks) {
+    SCOPED_TRACE(name);
+    snip::TagInfo tag;
+    ASSERT_TRUE(snip::ReadId3v2(bytes.data(), bytes.size(), &tag));
+    EXPECT_EQ(tag.title, k == 0 ? "Dusk" : "Dawn");
+    EXPECT_EQ(tag.track, std::to_string(++k) + "/2");
+    EXPECT_EQ(tag.album, snip::Utf8FromProgramText(job.album));
+    EXPECT_EQ(tag.albumArtist, "Various");
+    EXPECT_EQ(tag.year, "2001");
+    ASSERT_EQ(tag.pictures.size(), 1u);
+    EXPECT_EQ(tag.pictures[0].data, sourceTag.pictures[0].data);
+  }
+
+  // Typed times after Clear List: no album any more.
+  Click(page_, IDC_SPLIT_CLEAR);
+  AddTimes({"000:02.00"});
+  std::filesystem::remove_all(outDir_.Path());
+  std::filesystem::create_directory(outDir_.Path());
+  PostClick(page_, IDC_SPLIT_ACTION);
+  ASSERT_TRUE(boxes_.WaitForCount(2, 30000));
+  PumpFor(200);
+  ExpectBox(boxes_.Boxes()[1], kCompleted, MB_ICONINFORMATION);
+  tracks = FilesIn(outDir_.Path());
+  ASSERT_EQ(tracks.size(), 2u);
+  snip::TagInfo tag;
+  ASSERT_TRUE(snip::ReadId3v2(tracks.begin()->second.data(), tracks.begin()->second.size(), &tag));
+  EXPECT_EQ(tag.album, "");
+  EXPECT_EQ(tag.artist, "Band");
 }
 
 }  // namespace

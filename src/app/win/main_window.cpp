@@ -1,4 +1,6 @@
 // The main window: tab control, the four pages, the message loop.
+#include "app/file_io.h"
+#include "app/win/page_run.h"
 #include "app/win/pages.h"
 
 #include <commctrl.h>
@@ -117,6 +119,11 @@ int RunProgram(HINSTANCE instance) {
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
+  // The program ends with a run still going: the file it was writing goes
+  // (and its next write fails, so that its worker stops at once), every
+  // finished one stays, and the worker gets a moment to end.
+  snip::RemoveUnfinishedOutputs();
+  EndPageRuns(1500);
   DestroyIcon(icon);
   FreePropertyList(list);
   // A failing GetMessageA (-1) ends the loop too, rather than spinning on it.

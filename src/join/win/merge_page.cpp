@@ -7,28 +7,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/win/page_run.h"
 #include "app/win/pages.h"
 #include "join/join_engine.h"
 #include "resource_ids.h"
-#include "split/win/split_worker.h"
 
 namespace {
 
 constexpr char kIdleCaption[] = "Merge Tracks";
-constexpr char kRunningCaption[] = "Cancel";
-constexpr char kHaltingCaption[] = "Halting...";
-constexpr char kIdleStatus[] = "Status: Idle";
 constexpr char kFilter[] = "MP3 Files (*.mp3)\0*.mp3\0";
 constexpr DWORD kOpenBufferSize = 64000;
-
-std::string WindowText(HWND window) {
-  int length = GetWindowTextLengthA(window);
-  if (length <= 0) return std::string();
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  int got = GetWindowTextA(window, text.data(), length + 1);
-  text.resize(got > 0 ? static_cast<size_t>(got) : 0);
-  return text;
-}
 
 std::string ListLine(HWND list, int index) {
   LRESULT length = SendMessageA(list, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
@@ -42,28 +30,6 @@ std::string ListLine(HWND list, int index) {
 int LineCount(HWND list) {
   LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
   return count == LB_ERR ? 0 : static_cast<int>(count);
-}
-
-void Warn(HWND page, const char* text) { MessageBoxA(page, text, kAppCaption, MB_OK | MB_ICONWARNING); }
-
-// Windows 2000 and XP (major version 5) take the full structure; other
-// versions are given the older, shorter form.
-DWORD OpenFileNameSize() {
-  OSVERSIONINFOA version = {};
-  version.dwOSVersionInfoSize = sizeof(version);
-#ifdef _MSC_VER
-#pragma warning(suppress : 4996)
-#endif
-  BOOL known = GetVersionExA(&version);
-  if (known && version.dwMajorVersion == 5) return sizeof(OPENFILENAMEA);
-  return OPENFILENAME_SIZE_VERSION_400A;
-}
-
-// Leaves the running state: idle caption and status, controls enabled.
-void ReturnToIdle(HWND page) {
-  SetDlgItemTextA(page, IDC_MERGE_ACTION, kIdleCaption);
-  SetDlgItemTextA(page, IDC_MERGE_STATUS, kIdleStatus);
-  SetPageBusy(page, false);
 }
 
 void RemoveSelectedLine(HWND page) {
@@ -140,7 +106,8 @@ void ChooseJoinDestination(HWND page) {
   dialog.nMaxFile = sizeof(path);
   dialog.lpstrTitle = "Select MP3 Destination File";
   dialog.lpstrDefExt = "mp3";
-  dialog.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST;
+  // An existing file is replaced only when the user says so here.
+  dialog.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT;
   if (GetSaveFileNameA(&dialog)) SetDlgItemTextA(page, IDC_MERGE_DESTINATION, path);
 }
 
@@ -162,52 +129,43 @@ void StartOrHaltJoin(HWND page) {
     Warn(page, snip::kJoinNeedInputsMessage);
     return;
   }
-  HWND action = GetDlgItem(page, IDC_MERGE_ACTION);
-  if (WindowText(action) != kIdleCaption) {
-    SetWindowTextA(action, kHaltingCaption);
+  if (PageRunActive(page)) {
+    HaltPageRun(page);
     return;
   }
-  // The page is running before the thread exists, so that a second press
-  // asks for a halt instead of starting a second run.
-  SetPageBusy(page, true);
-  SetWindowTextA(action, kRunningCaption);
-  HANDLE thread = CreateThread(nullptr, 0, JoinWorker, page, 0, nullptr);
-  if (thread == nullptr) {
-    ReturnToIdle(page);
-    Warn(page, snip::JoinOutcomeMessage(snip::JoinOutcome::FileError));
-    return;
-  }
-  CloseHandle(thread);
-}
-
-DWORD WINAPI JoinWorker(LPVOID param) {
-  HWND page = static_cast<HWND>(param);
-  std::string destination = WindowText(GetDlgItem(page, IDC_MERGE_DESTINATION));
+  // The job is read here; the worker never looks at the page. The save
+  // dialog asked before an existing destination was chosen.
+  std::string destination = ControlText(page, IDC_MERGE_DESTINATION);
   HWND list = GetDlgItem(page, IDC_MERGE_LIST);
   std::vector<std::string> inputs;
   int count = LineCount(list);
   for (int i = 0; i < count; ++i) inputs.push_back(ListLine(list, i));
 
-  snip::JoinHooks hooks;
-  hooks.haltRequested = [page] { return WindowText(GetDlgItem(page, IDC_MERGE_ACTION)) == kHaltingCaption; };
-  hooks.lineStarted = [page](int lineNumber) {
-    char status[52];
-    std::snprintf(status, sizeof(status), "Status: Joining... [%03d]", lineNumber);
-    SetDlgItemTextA(page, IDC_MERGE_STATUS, status);
-  };
-  snip::JoinOutcome outcome = snip::RunJoin(destination, inputs, hooks);
+  bool oneTag = IsDlgButtonChecked(page, IDC_MERGE_TAGS) == BST_CHECKED;
 
-  ReturnToIdle(page);
-  const char* message = snip::JoinOutcomeMessage(outcome);
-  if (outcome == snip::JoinOutcome::Completed) {
-    MessageBoxA(page, message, kAppCaption, MB_OK | MB_ICONINFORMATION);
-    return 1;
-  }
-  if (message != nullptr) Warn(page, message);
-  return 0;
+  bool started = StartPageRun(page, kIdleCaption, [destination, inputs, oneTag](RunControl& control) -> RunFinish {
+    snip::JoinHooks hooks;
+    hooks.haltRequested = [&control] { return control.HaltRequested(); };
+    hooks.lineStarted = [&control](int lineNumber) {
+      char status[52];
+      std::snprintf(status, sizeof(status), "Status: Joining... [%03d]", lineNumber);
+      control.SetStatus(status);
+    };
+    snip::JoinOutcome outcome = snip::RunJoin(destination, inputs, hooks, true, nullptr, oneTag);
+    return [outcome](HWND page) {
+      const char* message = snip::JoinOutcomeMessage(outcome);
+      if (outcome == snip::JoinOutcome::Completed) {
+        Inform(page, message);
+      } else if (message != nullptr) {
+        Warn(page, message);  // a halt ends silently
+      }
+    };
+  });
+  if (!started) Warn(page, snip::JoinOutcomeMessage(snip::JoinOutcome::FileError));
 }
 
 INT_PTR CALLBACK MergePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (HandlePageRunMessage(page, message, wParam, lParam)) return TRUE;
   switch (message) {
     case WM_INITDIALOG:
       SendDlgItemMessageA(page, IDC_MERGE_LIST, LB_SETHORIZONTALEXTENT, 1000, 0);

@@ -1,5 +1,4 @@
-// The Join page: its list of files, the destination, and the join run on a
-// thread of its own.
+// The Join page: its list of files, the destination, and the join run.
 #pragma once
 
 #include <windows.h>
@@ -27,12 +26,9 @@ void ChooseJoinDestination(HWND page);
 // Moves the selected line of the list one place: up for a negative delta,
 // down for a positive one.
 void MoveJoinLine(HWND list, int delta);
-// "Merge Tracks" / "Cancel": checks the inputs, then starts a run or asks the
-// running one to halt.
+// "Merge Tracks" / "Cancel": checks the inputs, then starts a run through
+// the page run controller or asks the running one to halt.
 void StartOrHaltJoin(HWND page);
-// The run's thread routine; its argument is the page. 1 when every line was
-// joined, 0 otherwise.
-DWORD WINAPI JoinWorker(LPVOID page);
 
 // The full paths in the buffer that the multiple-selection open dialog
 // filled: a folder and names, or one full path, as told by fileOffset (the

@@ -6,13 +6,17 @@
 #include <commdlg.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/file_io.h"
+#include "app/win/page_run.h"
 #include "app/win/pages.h"
-#include "mpeg/win/open_source.h"
+#include "mpeg/source_scan.h"
+#include "split/win/open_source.h"
 #include "resource_ids.h"
 #include "split/cue_sheet.h"
 #include "split/time_text.h"
@@ -21,8 +25,6 @@
 #include "split/win/track_marks.h"
 
 namespace {
-
-constexpr int64_t kMaxCueSheetBytes = 1 << 20;
 
 const char kFieldInfo[] =
     "Possible fields that will be parsed are:\n\n"
@@ -33,26 +35,45 @@ const char kFieldInfo[] =
     "The '%artist%' and '%title%' fields are set when importing a .CUE file, or can be set manually by double "
     "clicking a track or selecting 'Track Naming'";
 
+const char kCreateTracksCaption[] = "Create Tracks";
 const char kCueFilter[] = "CUE Sheets (*.cue)\0*.cue\0";
 const char kCueImportTitle[] = "Import Track Times From .CUE File";
 const char kCueExportTitle[] = "Export Track Times To .CUE File";
-const char kCueUnreadable[] = "The .CUE file you chose could not be read.  Please choose another file.";
 const char kCueNothingToExport[] = "There are no track times to export.  Please add a time first.";
 const char kCueOverSource[] = "The .CUE file cannot be written over the source file.  Please choose another name.";
 const char kCueWriteError[] = "There has been a file error while trying to export the track times.  Please try again.";
 
-void Warn(HWND page, const char* text) { MessageBoxA(page, text, kAppCaption, MB_OK | MB_ICONWARNING); }
-
-// The open-file structure in the size this system's dialogs expect: the full
-// form on Windows 2000 / XP, the older short form elsewhere.
-DWORD OpenFileNameSize() {
-  OSVERSIONINFOA version = {};
-  version.dwOSVersionInfoSize = sizeof(version);
-#ifdef _MSC_VER
-#pragma warning(suppress : 4996)  // the reported version is exactly what decides here
-#endif
-  GetVersionExA(&version);
-  return version.dwMajorVersion == 5 ? static_cast<DWORD>(sizeof(OPENFILENAMEA)) : OPENFILENAME_SIZE_VERSION_400A;
+// Scans a chosen source on a worker, so that a slow scan leaves the window
+// working: its progress shows in the status line and Cancel stops it,
+// leaving the page as it was. The outcome is shown as OpenSource shows it.
+void ScanChosenSource(HWND page, const std::string& path) {
+  StartPageRun(page, kCreateTracksCaption, [path](RunControl& control) -> RunFinish {
+    snip::File file = snip::File::OpenRead(path);
+    bool opened = file.IsOpen();
+    snip::ScanResult result;
+    if (opened) {
+      int64_t size = file.Size();
+      int shown = -1;
+      file.Watch([&](int64_t done) {
+        if (control.HaltRequested()) return false;
+        int percent = size > 0 ? static_cast<int>(std::min<int64_t>(done, size) * 100 / size) : 0;
+        if (percent != shown) {
+          shown = percent;
+          char status[48];
+          std::snprintf(status, sizeof(status), "Status: Examining... [%d%%]", percent);
+          control.SetStatus(status);
+        }
+        return true;
+      });
+      result = snip::SourceScan(file);
+    }
+    bool halted = control.HaltRequested();
+    return [path, opened, result, halted](HWND page) {
+      if (halted) return;
+      ShowSourceScan(page, path.c_str(), opened, result);
+      ClearTrackMarks(page);
+    };
+  });
 }
 
 void ChooseSource(HWND page) {
@@ -66,8 +87,7 @@ void ChooseSource(HWND page) {
   dialog.lpstrTitle = "Select An MP3 Source File";
   dialog.Flags = OFN_FILEMUSTEXIST;
   if (!GetOpenFileNameA(&dialog)) return;
-  OpenSource(page, path);
-  ClearTrackMarks(page);
+  ScanChosenSource(page, path);
 }
 
 void ChooseDestinationFolder(HWND page) {
@@ -111,17 +131,6 @@ bool ChooseCueSheet(HWND page, bool save, char (&path)[snip::kPathChars]) {
   return GetOpenFileNameA(&dialog) != 0;
 }
 
-bool ReadCueSheetFile(const char* path, std::string* text) {
-  snip::File file = snip::File::OpenRead(path);
-  if (!file.IsOpen()) return false;
-  int64_t size = file.Size();
-  if (size < 0 || size > kMaxCueSheetBytes) return false;
-  text->assign(static_cast<size_t>(size), '\0');
-  int64_t got = file.ReadFull(text->data(), text->size());
-  if (got != size) return false;
-  char extra = 0;
-  return file.Read(&extra, 1) == 0;  // the file must not have grown meanwhile
-}
 
 void CopyText(char* field, size_t fieldSize, const std::string& text) {
   size_t n = text.size() < fieldSize - 1 ? text.size() : fieldSize - 1;
@@ -133,8 +142,8 @@ void ImportCueSheet(HWND page) {
   char path[snip::kPathChars];
   if (!ChooseCueSheet(page, false, path)) return;
   std::string text;
-  if (!ReadCueSheetFile(path, &text)) {
-    Warn(page, kCueUnreadable);
+  if (!snip::ReadCueSheetFile(path, &text)) {
+    Warn(page, snip::kCueUnreadableMessage);
     return;
   }
   snip::CueSheet sheet;
@@ -160,6 +169,7 @@ void ImportCueSheet(HWND page) {
   }
   ClearTrackMarks(page);
   for (TrackMark* mark : marks) AddTrackMark(page, mark);
+  SetListAlbum(page, sheet.title, sheet.performer);
 }
 
 // The file name part of a path.
@@ -192,15 +202,10 @@ void ExportCueSheet(HWND page) {
   }
 
   std::string sheet = snip::FormatCueSheet(FileNameOf(source), tracks);
-  snip::File file = snip::File::Create(path);
-  if (!file.IsOpen()) {
-    Warn(page, kCueWriteError);
-    return;
-  }
-  bool written = file.Write(sheet.data(), sheet.size());
-  written = file.Close() && written;
-  if (!written) {
-    DeleteFileA(path);  // a part of a sheet is of no use to anyone
+  // The save dialog asked before an existing sheet is replaced; the sheet
+  // takes its name only when it is written completely.
+  snip::OutputFile file = snip::OutputFile::Create(path);
+  if (!file.IsOpen() || !file.Stream().Write(sheet.data(), sheet.size()) || !file.Commit(true)) {
     Warn(page, kCueWriteError);
   }
 }
@@ -250,7 +255,8 @@ void OnCommand(HWND page, int id, int notification) {
 
 }  // namespace
 
-INT_PTR CALLBACK SplitPageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK SplitPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (HandlePageRunMessage(page, message, wParam, lParam)) return TRUE;
   switch (message) {
     case WM_INITDIALOG:
       SendDlgItemMessageA(page, IDC_SPLIT_TEMPLATE, EM_LIMITTEXT, 256, 0);

@@ -1,13 +1,8 @@
-// The split run on the Split page: start or halt, the worker thread, and the
-// busy switch that the Merge page uses too.
+// The split run on the Split page: Create Tracks reads and checks the job,
+// asks before replacing existing files and starts the run through the page
+// run controller, or asks the running one to halt.
 #pragma once
 
 #include <windows.h>
 
-// Create Tracks (1023) pressed: validates the two edits and starts a run, or
-// asks the running one to halt.
 void OnCreateTracks(HWND page);
-
-DWORD WINAPI SplitWorker(LPVOID page);
-bool HaltRequested(HWND page);
-void SetPageBusy(HWND page, bool busy);

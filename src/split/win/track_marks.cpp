@@ -21,6 +21,16 @@ HWND trackInfoList = nullptr;
 
 HWND ListOf(HWND page) { return GetDlgItem(page, IDC_SPLIT_LIST); }
 
+struct ListAlbum {
+  std::string title;
+  std::string performer;
+};
+constexpr const char* kAlbumProperty = "Snipwise.Album";
+
+void DropListAlbum(HWND page) {
+  delete static_cast<ListAlbum*>(RemovePropA(ListOf(page), kAlbumProperty));
+}
+
 TrackMark* MarkOfLine(HWND list, LRESULT index) {
   LRESULT data = SendMessageA(list, LB_GETITEMDATA, static_cast<WPARAM>(index), 0);
   if (data == LB_ERR) return nullptr;
@@ -150,6 +160,20 @@ void ClearTrackMarks(HWND page) {
     SendMessageA(list, LB_SETITEMDATA, static_cast<WPARAM>(i), 0);
   }
   SendMessageA(list, LB_RESETCONTENT, 0, 0);
+  DropListAlbum(page);
+}
+
+void SetListAlbum(HWND page, const std::string& title, const std::string& performer) {
+  DropListAlbum(page);
+  if (title.empty() && performer.empty()) return;
+  auto* album = new ListAlbum{title, performer};
+  if (!SetPropA(ListOf(page), kAlbumProperty, album)) delete album;
+}
+
+void ReadListAlbum(HWND page, std::string* title, std::string* performer) {
+  const auto* album = static_cast<const ListAlbum*>(GetPropA(ListOf(page), kAlbumProperty));
+  *title = album ? album->title : std::string();
+  *performer = album ? album->performer : std::string();
 }
 
 TrackMark* TrackMarkAt(HWND page, int index) { return MarkOfLine(ListOf(page), index); }

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 struct TrackMark {
   char artist[101];   // artist of the track that begins here; empty until named
@@ -43,6 +44,12 @@ bool GrabWinampPosition(HWND page);
 void RemoveSelectedTime(HWND page);
 // Clear List (1027): releases every line's mark and empties the list.
 void ClearTrackMarks(HWND page);
+
+// The own TITLE and PERFORMER of the CUE sheet the list was imported from:
+// the album and album artist of tagged tracks. Kept with the list until it
+// is cleared.
+void SetListAlbum(HWND page, const std::string& title, const std::string& performer);
+void ReadListAlbum(HWND page, std::string* title, std::string* performer);
 
 // The mark of a line of the page's list, or null.
 TrackMark* TrackMarkAt(HWND page, int index);

@@ -1,4 +1,4 @@
-#include "mpeg/win/open_source.h"
+#include "split/win/open_source.h"
 
 #include <cstdio>
 
@@ -22,11 +22,16 @@ int OpenSource(HWND page, const char* path) {
   if (!path) return 0;
   snip::File file = snip::File::OpenRead(path);
   if (!file.IsOpen()) return 0;  // nothing to say about a file that cannot be opened
-  auto* list = reinterpret_cast<PropertyEntry*>(GetWindowLongPtrA(page, GWLP_USERDATA));
-  if (!list) return 0;
-
+  if (!GetWindowLongPtrA(page, GWLP_USERDATA)) return 0;
   snip::ScanResult result = snip::SourceScan(file);
   file.Close();
+  return ShowSourceScan(page, path, true, result);
+}
+
+int ShowSourceScan(HWND page, const char* path, bool opened, const snip::ScanResult& result) {
+  if (!opened) return 0;
+  auto* list = reinterpret_cast<PropertyEntry*>(GetWindowLongPtrA(page, GWLP_USERDATA));
+  if (!list) return 0;
   if (result.outcome != snip::ScanOutcome::Accepted) {
     ShowRefusal(result.outcome);
     return 0;
@@ -37,10 +42,10 @@ int OpenSource(HWND page, const char* path) {
   }
 
   int32_t kbps = 0;
+  int32_t variable = 0;
   ReadScanValue(list, kPropBitRate, &kbps);
-  char bitrate[64];
-  snprintf(bitrate, sizeof bitrate, "Bit Rate: %d kbps", static_cast<int>(kbps));
+  ReadScanValue(list, kPropVariableBitRate, &variable);
   SetDlgItemTextA(page, IDC_SPLIT_SOURCE, path);
-  SetDlgItemTextA(page, IDC_SPLIT_BITRATE, bitrate);
+  SetDlgItemTextA(page, IDC_SPLIT_BITRATE, snip::BitRateText(variable != 0, kbps).c_str());
   return 1;
 }
