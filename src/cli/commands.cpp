@@ -256,6 +256,7 @@ int SplitCommand(const SplitOptions& options) {
   job.equalSegments = options.equalSegments;
   job.replaceExisting = options.overwrite;
   job.tagTracks = options.tags;
+  job.exact = options.exact;
   job.album = album;
   job.albumArtist = albumArtist;
 
@@ -329,7 +330,8 @@ int JoinCommand(const JoinOptions& options) {
   JoinOutcome outcome;
   {
     ActiveRun active;
-    outcome = RunJoin(options.destination, options.inputs, hooks, options.overwrite, &report, options.tags);
+    outcome = RunJoin(options.destination, options.inputs, hooks, options.overwrite, &report, options.tags || options.exact,
+                      options.exact);
   }
   bar.Clear();
 

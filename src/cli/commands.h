@@ -24,6 +24,7 @@ struct SplitOptions {
   bool equalSegments = false;
   bool overwrite = false;  // --overwrite: tracks may replace existing files
   bool tags = false;       // --tags: every track gets tags of its own
+  bool exact = false;      // --exact: tracks cut on the very sample, gapless
 };
 
 struct JoinOptions {
@@ -31,6 +32,7 @@ struct JoinOptions {
   std::vector<std::string> inputs;
   bool overwrite = false;  // --overwrite: the destination may be replaced
   bool tags = false;       // --tags: only the first input's ID3v2 tag is kept
+  bool exact = false;      // --exact: one gapless stream, shared frames of exact tracks once
 };
 
 int ScanCommand(const std::string& path);

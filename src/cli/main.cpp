@@ -74,6 +74,9 @@ int main(int argc, char** argv) {
                          "Tag tracks: each track gets an ID3v2.3 tag of its own (title and artist from its line, "
                          "\"k/N\" as its number, album, album artist, year, genre and pictures from the source's "
                          "tags or the CUE sheet) and its own ID3v1 tag instead of the source's");
+  splitCommand->add_flag("--exact", split.exact,
+                         "Exact cuts (gapless): each track starts and ends on the very sample of its marks and plays "
+                         "without a click or a gap in a gapless player");
   splitCommand->callback([&] {
     if (at->count() == 0 && cue->count() == 0) throw CLI::RequiredError("--at or --cue");
   });
@@ -86,6 +89,9 @@ int main(int argc, char** argv) {
                         "Let the joined file replace an existing DEST (without it an existing file is never replaced)");
   joinCommand->add_flag("--tags", join.tags,
                         "Keep the first input's ID3v2 tag at the start and leave every other ID3v2 tag out");
+  joinCommand->add_flag("--exact", join.exact,
+                        "Gapless join: one Info/Xing frame for the whole file; exact tracks of one source join "
+                        "back to its very samples");
 
   try {
     app.parse(argc, argv);

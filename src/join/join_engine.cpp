@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/file_io.h"
+#include "join/exact_join.h"
 #include "mpeg/source_scan.h"
 
 namespace snip {
@@ -115,7 +116,7 @@ CopyFailure CopyRange(File& input, File& output, int64_t from, int64_t to, std::
 }  // namespace
 
 JoinOutcome RunJoin(const std::string& destination, const std::vector<std::string>& inputs, const JoinHooks& hooks,
-                    bool replaceExisting, JoinReport* report, bool oneId3v2Tag) {
+                    bool replaceExisting, JoinReport* report, bool oneId3v2Tag, bool exact) {
   auto fail = [report](JoinOutcome outcome, JoinProblem problem, const std::string& file) {
     if (report) {
       report->problem = problem;
@@ -155,6 +156,24 @@ JoinOutcome RunJoin(const std::string& destination, const std::vector<std::strin
   OutputFile output = OutputFile::Create(destination);
   if (!output.IsOpen()) return fail(JoinOutcome::FileError, JoinProblem::WriteFailed, destination);
 
+  if (exact) {
+    ExactJoinHooks exactHooks{hooks.haltRequested, hooks.lineStarted, hooks.progress};
+    size_t line = 0;
+    exactHooks.lineStarted = [&](int number) {
+      line = static_cast<size_t>(number - 1);
+      if (hooks.lineStarted) hooks.lineStarted(number);
+    };
+    switch (WriteExactJoin(inputs, output.Stream(), exactHooks)) {
+      case ExactJoinResult::Done:
+        break;
+      case ExactJoinResult::Halted:
+        return JoinOutcome::Halted;
+      case ExactJoinResult::WriteFailed:
+        return fail(JoinOutcome::FileError, JoinProblem::WriteFailed, destination);
+      default:
+        return fail(JoinOutcome::FileError, JoinProblem::ReadFailed, inputs[std::min(line, inputs.size() - 1)]);
+    }
+  } else {
   std::vector<uint8_t> buffer(kBlockSize);
   int64_t done = 0;
   int64_t written = 0;
@@ -190,6 +209,7 @@ JoinOutcome RunJoin(const std::string& destination, const std::vector<std::strin
     // Left-out bytes (tag, length frame) count as done too.
     done = lineBase + span.size;
     if (hooks.progress) hooks.progress(done, std::max(total, done));
+  }
   }
   if (!output.Commit(replaceExisting)) {
     if (!replaceExisting && KindOf(destination) != PathKind::Missing) {

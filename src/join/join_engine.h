@@ -44,9 +44,12 @@ struct JoinHooks {
 // With oneId3v2Tag the joined file keeps the first input's leading ID3v2
 // tag and no other: later inputs' leading tags and any input's appended tag
 // are left out.
+// With exact the join is gapless (see exact_join.h): one summary frame for
+// the whole, the first input's ID3v2 tag only, and the frames exact tracks
+// of one source share written once.
 JoinOutcome RunJoin(const std::string& destination, const std::vector<std::string>& inputs,
                     const JoinHooks& hooks, bool replaceExisting = true, JoinReport* report = nullptr,
-                    bool oneId3v2Tag = false);
+                    bool oneId3v2Tag = false, bool exact = false);
 
 // Message for an outcome; null for Halted, which is silent.
 const char* JoinOutcomeMessage(JoinOutcome outcome);

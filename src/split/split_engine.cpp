@@ -10,6 +10,7 @@
 #include "mpeg/frame_header.h"
 #include "mpeg/source_scan.h"
 #include "split/frame_cut.h"
+#include "split/exact_cut.h"
 #include "split/track_naming.h"
 #include "split/track_tags.h"
 
@@ -326,7 +327,7 @@ SplitOutcome RunSplit(const SplitJob& job, const SplitHooks& hooks, SplitSummary
   SourceWindow window(source, plan.start, plan.audioEnd, buffer);
   TrackCutter cutter(window, plan.start, plan.audioEnd, job.bitrateIndex, hooks);
   std::unique_ptr<FrameTimeCutter> frameCutter;
-  if (job.variableBitrate) {
+  if (job.variableBitrate && !job.exact) {
     frameCutter = std::make_unique<FrameTimeCutter>(source, plan.start, plan.audioEnd, hooks.progress);
   }
   auto cutTimeAfterTrack = [&](size_t k) -> int64_t {
@@ -342,10 +343,41 @@ SplitOutcome RunSplit(const SplitJob& job, const SplitHooks& hooks, SplitSummary
     trackCount = job.variableBitrate ? CountFrameTimeTracks(source, plan.start, plan.audioEnd, cutTimeAfterTrack)
                                      : plan.TrackCount();
   }
+  // Exact tracks run from the sample of one mark to the sample of the next.
+  std::unique_ptr<ExactCutter> exact;
+  auto markTime = [&](size_t k) -> int64_t {
+    return job.equalSegments ? static_cast<int64_t>(k) * plan.segment : job.marks[k].offset;
+  };
+  auto hasMark = [&](size_t k) { return job.equalSegments ? plan.segment > 0 || k == 0 : k < job.marks.size(); };
+  if (job.exact) {
+    if (job.tagTracks) {
+      ExactCutter counter(source, plan.start, plan.audioEnd);
+      if (!counter.Open()) return SplitOutcome::FileError;
+      trackCount = 0;
+      while (hasMark(trackCount) &&
+             counter.Seek(MarkSample(markTime(trackCount), counter.SampleRate())) == ExactCutter::Result::Written) {
+        ++trackCount;
+      }
+    }
+    exact = std::make_unique<ExactCutter>(source, plan.start, plan.audioEnd);
+    if (!exact->Open()) return SplitOutcome::FileError;
+  }
   if (!source.Seek(plan.start)) return SplitOutcome::FileError;
 
   for (size_t k = 0;; ++k) {
     if (hooks.haltRequested && hooks.haltRequested()) return SplitOutcome::Cancelled;
+    int64_t from = 0, to = -1;
+    if (exact) {
+      if (!hasMark(k)) return SplitOutcome::Completed;
+      from = MarkSample(markTime(k), exact->SampleRate());
+      if (hasMark(k + 1) && (!job.equalSegments || plan.segment > 0)) {
+        to = MarkSample(markTime(k + 1), exact->SampleRate());
+      }
+      // A mark past the end of the audio makes no track.
+      ExactCutter::Result ready = exact->Seek(from);
+      if (ready == ExactCutter::Result::PastEnd) return SplitOutcome::Completed;
+      if (ready != ExactCutter::Result::Written) return SplitOutcome::FileError;
+    }
     if (hooks.trackStarted) hooks.trackStarted(static_cast<int>(k + 1));
 
     // A track is made directly in the folder or not at all.
@@ -371,7 +403,22 @@ SplitOutcome RunSplit(const SplitJob& job, const SplitHooks& hooks, SplitSummary
       if (!track.Stream().Write(lead.data(), lead.size())) return SplitOutcome::FileError;
     }
     CopyResult result;
-    if (frameCutter) {
+    if (exact) {
+      switch (exact->WriteTrack(track.Stream(), from, to, hooks.progress)) {
+        case ExactCutter::Result::Written:
+          result = CopyResult::Cut;
+          break;
+        case ExactCutter::Result::SourceEnded:
+          result = CopyResult::SourceEnded;
+          break;
+        case ExactCutter::Result::ReadFailed:
+          result = CopyResult::ReadFailed;
+          break;
+        default:
+          result = CopyResult::WriteFailed;
+          break;
+      }
+    } else if (frameCutter) {
       switch (frameCutter->CopyTrack(track.Stream(), cutTimeAfterTrack(k))) {
         case FrameTimeCutter::Result::Cut:
           result = CopyResult::Cut;

@@ -33,6 +33,9 @@ struct SplitJob {
   bool tagTracks = false;
   std::string album;        // a CUE sheet's own TITLE, for tagged tracks
   std::string albumArtist;  // a CUE sheet's own PERFORMER
+  // Exact cuts: each track decodes, gapless, to exactly the source's samples
+  // from its mark to the next (see exact_cut.h), for any bitrate.
+  bool exact = false;
 };
 
 enum class SplitRefusal { None, InvalidTemplate, EqualSegmentsNeedOffset, NeedTrackField };

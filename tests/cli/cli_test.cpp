@@ -24,6 +24,7 @@
 #include "split/cue_sheet.h"
 #include "split/split_engine.h"
 #include "support/mpeg_frames.h"
+#include "support/mpeg_tools.h"
 
 namespace snip::test {
 namespace {
@@ -993,6 +994,35 @@ TEST_F(CliTest, FileNamesInAnyScript) {
   ProcessResult join = RunCli({"join", joined, text(folder / path(first)), text(folder / path(second))});
   EXPECT_EQ(join.status, 0) << join.err;
   EXPECT_GT(ReadBytes(joined).size(), 0u);
+}
+
+// Exact cuts from the command line: every track is the source decode's
+// samples from its mark to the next, and the tracks joined with --exact give
+// the whole decode back (mpg123 judges).
+TEST_F(CliTest, ExactSplitAndJoinGiveBackTheSourcesSamples) {
+  if (!HaveTool("mpg123") || CorpusDir().empty()) GTEST_SKIP() << "needs mpg123 and the corpus";
+  std::string source = CorpusFile("vbr-v2.mp3");
+  std::vector<int16_t> whole = DecodePcm(source, "mpg123");
+  ASSERT_FALSE(whole.empty());
+  ProcessResult split = RunCli(
+      {"split", source, "--exact", "--at", "0:03.21", "--at", "0:07", "--at", "0:12.50", "--folder", out_.Path()});
+  ASSERT_EQ(split.status, 0) << split.err;
+  std::vector<ListedTrack> tracks = ListedTracks(split.out);
+  ASSERT_EQ(tracks.size(), 4u);
+  const size_t starts[] = {0, 321 * 441, 700 * 441, 1250 * 441, whole.size() / 2};  // 44.1 kHz stereo
+  std::vector<std::string> inputs;
+  for (size_t k = 0; k < tracks.size(); ++k) {
+    std::vector<int16_t> got = DecodePcm(tracks[k].path, "mpg123");
+    std::vector<int16_t> want(whole.begin() + static_cast<std::ptrdiff_t>(starts[k] * 2),
+                              whole.begin() + static_cast<std::ptrdiff_t>(starts[k + 1] * 2));
+    EXPECT_TRUE(got == want) << "track " << k + 1 << ": " << got.size() << " values for " << want.size();
+    inputs.push_back(tracks[k].path);
+  }
+  std::vector<std::string> args = {"join", "--exact", engine_.File("again.mp3")};
+  args.insert(args.end(), inputs.begin(), inputs.end());
+  ProcessResult join = RunCli(args);
+  ASSERT_EQ(join.status, 0) << join.err;
+  EXPECT_TRUE(DecodePcm(engine_.File("again.mp3"), "mpg123") == whole);
 }
 
 TEST_F(CliTest, HelpAndWrongCommandLines) {
