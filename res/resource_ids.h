@@ -46,6 +46,7 @@
 #define IDC_SPLIT_CLEAR 1027
 #define IDC_SPLIT_NAMING 1028
 #define IDC_SPLIT_TAGS 1029
+#define IDC_SPLIT_EXACT 1031
 
 // Merge page
 #define IDC_MERGE_DESTINATION 1001
@@ -58,6 +59,7 @@
 #define IDC_MERGE_CLEAR 1027
 #define IDC_MERGE_SPIN 1040
 #define IDC_MERGE_TAGS 1030
+#define IDC_MERGE_EXACT 1032
 
 // Help and About pages
 #define IDC_HELP_TEXT 1046

@@ -23,6 +23,8 @@
 #include "app/file_io.h"
 #include "join/join_engine.h"
 #include "join/win/merge_page.h"
+#include "mpeg/source_scan.h"
+#include "split/split_engine.h"
 #include "resource_ids.h"
 #include "tags/id3v2.h"
 #include "support/mpeg_frames.h"
@@ -584,6 +586,44 @@ TEST_F(MergePageTest, KeepTheFirstFilesTagOnlyLeavesTheOtherId3v2TagsOut) {
   ASSERT_TRUE(boxes.WaitForCount(2, 20000));
   ASSERT_TRUE(WaitIdle());
   EXPECT_EQ(snip::test::ReadBytes(out), Concat({tag1, one, tag2, two}));
+}
+
+// "Exact join (gapless)" ticked: exact tracks of one source are joined as
+// the engine joins them, under one summary frame, their shared frames once.
+TEST_F(MergePageTest, ExactJoinMakesTheEnginesGaplessJoin) {
+  std::string corpus = snip::test::CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "no corpus";
+  std::string source = Write("set.mp3", snip::test::ReadBytes(corpus + "mpeg1-128.mp3"));
+  snip::File file = snip::File::OpenRead(source);
+  snip::ScanResult scan = snip::SourceScan(file);
+  file.Close();
+  snip::SplitJob job;
+  job.sourcePath = source;
+  job.folder = snip::gui::WinPath(dir_.Path());
+  job.nameTemplate = "%file% - %track%";
+  job.firstFrame = scan.audioStart;
+  job.exact = true;
+  job.marks = {{0, "", ""}, {512, "", ""}};
+  snip::SplitSummary split;
+  ASSERT_EQ(snip::RunSplit(job, {}, &split), snip::SplitOutcome::Completed);
+  ASSERT_EQ(split.files.size(), 2u);
+  for (const std::string& track : split.files) AddLine(track);
+  std::string out = snip::gui::WinPath(dir_.File("out.mp3"));
+  snip::gui::SetText(page_, IDC_MERGE_DESTINATION, out);
+
+  MessageBoxWatcher boxes;
+  snip::gui::SetChecked(page_, IDC_MERGE_EXACT, true);
+  snip::gui::PostClick(page_, IDC_MERGE_ACTION);
+  ASSERT_TRUE(boxes.WaitForCount(1, 20000));
+  ASSERT_TRUE(WaitIdle());
+  ExpectBox(boxes.Boxes()[0], kCompleted, MB_ICONINFORMATION);
+  std::string engine = snip::gui::WinPath(dir_.File("engine.mp3"));
+  ASSERT_EQ(snip::RunJoin(engine, split.files, {}, true, nullptr, true, true), snip::JoinOutcome::Completed);
+  Bytes joined = snip::test::ReadBytes(out);
+  EXPECT_EQ(joined, snip::test::ReadBytes(engine));
+  // Shorter than the two tracks put together: the shared frames are written once.
+  EXPECT_LT(joined.size() + 2 * 128,
+            snip::test::ReadBytes(split.files[0]).size() + snip::test::ReadBytes(split.files[1]).size());
 }
 
 TEST_F(MergePageTest, HaltDuringTheThirdOfFiveLinesSaysNothingAndKeepsTheDestination) {

@@ -263,6 +263,42 @@ TEST_F(SplitRunTest, ChosenSourceAndFolderAreCutAtTheMarks) {
   EXPECT_LT(first, 2u * kBytesPerSecond + kFrameBytes);
 }
 
+// "Exact cuts (gapless)" ticked: the page makes the engine's exact tracks,
+// each opening with its own summary frame whose LAME tag holds the delay.
+TEST_F(SplitRunTest, ExactCutsMakeTheEnginesExactTracks) {
+  std::string corpus = snip::test::CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "no corpus";
+  snip::test::WriteBytes(sourcePath_, snip::test::ReadBytes(corpus + "mpeg1-128.mp3"));
+  snip::File file = snip::File::OpenRead(sourcePath_);
+  snip::ScanResult scan = snip::SourceScan(file);
+  file.Close();
+  ASSERT_EQ(OpenSource(page_, sourcePath_.c_str()), 1);
+  SetText(page_, IDC_SPLIT_FOLDER, outDir_.Path());
+  AddTimes({"000:04.37", "000:09.50"});
+  SetChecked(page_, IDC_SPLIT_EXACT, true);
+  ExpectBox(Run(), kCompleted, MB_ICONINFORMATION);
+  ExpectIdle();
+  Files tracks = FilesIn(outDir_.Path());
+  ASSERT_EQ(tracks.size(), 3u);
+
+  snip::SplitJob job;
+  job.sourcePath = sourcePath_;
+  job.folder = refDir_.Path();
+  job.nameTemplate = "%file% - %track%";
+  job.bitrate = scan.bitrate;
+  job.bitrateIndex = scan.bitrateIndex;
+  job.firstFrame = scan.audioStart;
+  job.exact = true;
+  for (int32_t offset : {0, 437, 950}) job.marks.push_back({offset, "", ""});
+  ASSERT_EQ(snip::RunSplit(job, {}), snip::SplitOutcome::Completed);
+  EXPECT_EQ(tracks, FilesIn(refDir_.Path()));
+  for (const auto& [name, track] : tracks) {
+    snip::StreamSummary summary;
+    ASSERT_TRUE(snip::ReadSummaryFrame(track.data(), track.size(), &summary)) << name;
+    EXPECT_TRUE(summary.hasLameTag && summary.tagCrcValid && summary.encoderDelay > 0) << name;
+  }
+}
+
 // A VBR source chosen on the page: its status shows the average bit rate
 // and the run makes the engine's tracks, each with a Xing frame of its own.
 TEST_F(SplitRunTest, VariableBitrateSourceIsCutOnFramesByTime) {

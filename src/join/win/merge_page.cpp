@@ -142,8 +142,9 @@ void StartOrHaltJoin(HWND page) {
   for (int i = 0; i < count; ++i) inputs.push_back(ListLine(list, i));
 
   bool oneTag = IsDlgButtonChecked(page, IDC_MERGE_TAGS) == BST_CHECKED;
+  bool exact = IsDlgButtonChecked(page, IDC_MERGE_EXACT) == BST_CHECKED;
 
-  bool started = StartPageRun(page, kIdleCaption, [destination, inputs, oneTag](RunControl& control) -> RunFinish {
+  bool started = StartPageRun(page, kIdleCaption, [destination, inputs, oneTag, exact](RunControl& control) -> RunFinish {
     snip::JoinHooks hooks;
     hooks.haltRequested = [&control] { return control.HaltRequested(); };
     hooks.lineStarted = [&control](int lineNumber) {
@@ -151,7 +152,7 @@ void StartOrHaltJoin(HWND page) {
       std::snprintf(status, sizeof(status), "Status: Joining... [%03d]", lineNumber);
       control.SetStatus(status);
     };
-    snip::JoinOutcome outcome = snip::RunJoin(destination, inputs, hooks, true, nullptr, oneTag);
+    snip::JoinOutcome outcome = snip::RunJoin(destination, inputs, hooks, true, nullptr, oneTag || exact, exact);
     return [outcome](HWND page) {
       const char* message = snip::JoinOutcomeMessage(outcome);
       if (outcome == snip::JoinOutcome::Completed) {

@@ -46,6 +46,7 @@ bool ReadSplitJob(HWND page, snip::SplitJob* job) {
   job->folder = ControlText(page, IDC_SPLIT_FOLDER);
   job->equalSegments = IsDlgButtonChecked(page, IDC_SPLIT_EQUAL) == BST_CHECKED;
   job->tagTracks = IsDlgButtonChecked(page, IDC_SPLIT_TAGS) == BST_CHECKED;
+  job->exact = IsDlgButtonChecked(page, IDC_SPLIT_EXACT) == BST_CHECKED;
   if (job->tagTracks) ReadListAlbum(page, &job->album, &job->albumArtist);
 
   LRESULT count = SendDlgItemMessageA(page, IDC_SPLIT_LIST, LB_GETCOUNT, 0, 0);
