@@ -13,7 +13,6 @@ namespace snip {
 
 namespace {
 
-constexpr int kDecoderDelay = 529;
 constexpr size_t kFlushBytes = 256 * 1024;
 constexpr size_t kKeptFrames = 8;  // an exact track's warm-up is at most 3 frames
 constexpr int64_t kTagSize = 128;

@@ -321,13 +321,40 @@ SplitOutcome RunSplit(const SplitJob& job, const SplitHooks& hooks, SplitSummary
   CutPlan plan;
   if (!PlanCuts(job, &source, &plan)) return SplitOutcome::FileError;
 
+  // Exact tracks run from the sample of one mark to the sample of the next.
+  std::unique_ptr<ExactCutter> exact;
+  auto markTime = [&](size_t k) -> int64_t {
+    if (k == 0) return 0;
+    return job.equalSegments ? static_cast<int64_t>(k) * plan.segment : job.marks[k].offset;
+  };
+  auto hasMark = [&](size_t k) {
+    return k == 0 || (job.equalSegments ? plan.segment > 0 : k < job.marks.size());
+  };
+  size_t exactTracks = 0;
+  if (job.exact) {
+    ExactCutter counter(source, plan.start, plan.audioEnd);
+    if (job.tagTracks && counter.Open()) {
+      while (hasMark(exactTracks) &&
+             counter.Seek(MarkSample(markTime(exactTracks), counter.SampleRate())) == ExactCutter::Result::Written) {
+        ++exactTracks;
+      }
+    }
+    // Without Layer III frames there is nothing to cut exactly: the audio
+    // is cut as without the mode.
+    exact = std::make_unique<ExactCutter>(source, plan.start, plan.audioEnd);
+    bool readFailed = false;
+    if (!exact->Open(&readFailed)) {
+      if (readFailed) return SplitOutcome::FileError;
+      exact.reset();
+    }
+  }
   // A variable-bitrate source is cut on frame starts by sample time; its
   // buffers are made only for such a source.
-  std::vector<uint8_t> buffer(job.variableBitrate ? 0 : kWindowSize);
+  std::vector<uint8_t> buffer(job.variableBitrate || exact ? 0 : kWindowSize);
   SourceWindow window(source, plan.start, plan.audioEnd, buffer);
   TrackCutter cutter(window, plan.start, plan.audioEnd, job.bitrateIndex, hooks);
   std::unique_ptr<FrameTimeCutter> frameCutter;
-  if (job.variableBitrate && !job.exact) {
+  if (job.variableBitrate && !exact) {
     frameCutter = std::make_unique<FrameTimeCutter>(source, plan.start, plan.audioEnd, hooks.progress);
   }
   auto cutTimeAfterTrack = [&](size_t k) -> int64_t {
@@ -340,27 +367,9 @@ SplitOutcome RunSplit(const SplitJob& job, const SplitHooks& hooks, SplitSummary
   size_t trackCount = 0;
   if (job.tagTracks) {
     tags = TrackTags(job, source, plan.hasTag ? plan.tag : nullptr);
-    trackCount = job.variableBitrate ? CountFrameTimeTracks(source, plan.start, plan.audioEnd, cutTimeAfterTrack)
-                                     : plan.TrackCount();
-  }
-  // Exact tracks run from the sample of one mark to the sample of the next.
-  std::unique_ptr<ExactCutter> exact;
-  auto markTime = [&](size_t k) -> int64_t {
-    return job.equalSegments ? static_cast<int64_t>(k) * plan.segment : job.marks[k].offset;
-  };
-  auto hasMark = [&](size_t k) { return job.equalSegments ? plan.segment > 0 || k == 0 : k < job.marks.size(); };
-  if (job.exact) {
-    if (job.tagTracks) {
-      ExactCutter counter(source, plan.start, plan.audioEnd);
-      if (!counter.Open()) return SplitOutcome::FileError;
-      trackCount = 0;
-      while (hasMark(trackCount) &&
-             counter.Seek(MarkSample(markTime(trackCount), counter.SampleRate())) == ExactCutter::Result::Written) {
-        ++trackCount;
-      }
-    }
-    exact = std::make_unique<ExactCutter>(source, plan.start, plan.audioEnd);
-    if (!exact->Open()) return SplitOutcome::FileError;
+    trackCount = exact                  ? exactTracks
+                 : job.variableBitrate ? CountFrameTimeTracks(source, plan.start, plan.audioEnd, cutTimeAfterTrack)
+                                       : plan.TrackCount();
   }
   if (!source.Seek(plan.start)) return SplitOutcome::FileError;
 
@@ -370,7 +379,7 @@ SplitOutcome RunSplit(const SplitJob& job, const SplitHooks& hooks, SplitSummary
     if (exact) {
       if (!hasMark(k)) return SplitOutcome::Completed;
       from = MarkSample(markTime(k), exact->SampleRate());
-      if (hasMark(k + 1) && (!job.equalSegments || plan.segment > 0)) {
+      if (hasMark(k + 1)) {
         to = MarkSample(markTime(k + 1), exact->SampleRate());
       }
       // A mark past the end of the audio makes no track.

@@ -89,6 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   snip::fuzz::WriteFileBytes(sourcePath, s.source.data(), s.source.size());
   if (size > 0 && (data[0] & 8)) UseScan(&s, sourcePath);
   if (size > 0 && (data[0] & 32)) s.job.variableBitrate = true;
+  if (size > 0 && (data[0] & 64)) s.job.exact = true;
 
   snip::SplitJob& job = s.job;
   job.sourcePath = sourcePath;
@@ -146,6 +147,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
              "not every started track was written");
   FUZZ_CHECK(snip::fuzz::ScratchFiles().size() == summary.files.size() + 1, "files other than the tracks were made");
 
+  if (job.exact) {
+    // Exact tracks: each begins with a summary frame whose LAME tag is whole
+    // and which counts the track's bytes before its ID3v1 tag.
+    for (const std::string& file : summary.files) {
+      std::vector<uint8_t> track = snip::fuzz::ReadFileBytes(file);
+      if (hasTag && track.size() >= static_cast<size_t>(kTagSize)) track.resize(track.size() - kTagSize);
+      snip::StreamSummary head;
+      if (!snip::ReadSummaryFrame(track.data(), track.size(), &head)) continue;  // cut as without the mode
+      FUZZ_CHECK(head.hasLameTag && head.tagCrcValid, "an exact track's LAME tag is broken");
+      FUZZ_CHECK(head.bytes == track.size(), "an exact track's byte count is not its size");
+    }
+    return 0;
+  }
   if (job.variableBitrate) {
     // Cut on frames by time: each track is a Xing frame that counts the
     // track's bytes, then frames taken from the source in order.
