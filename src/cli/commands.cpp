@@ -8,7 +8,7 @@
 
 #include "app/file_io.h"
 #include "cli/progress.h"
-#include "cli/track_list.h"
+#include "split/track_list.h"
 #include "join/join_engine.h"
 #include "mpeg/frame_header.h"
 #include "mpeg/source_scan.h"
@@ -63,21 +63,6 @@ int Refuse(const std::string& message, int status = kExitRefused) {
   return status;
 }
 
-bool IsSeparator(char c) {
-#ifdef _WIN32
-  return c == '\\' || c == '/';
-#else
-  return c == '/';
-#endif
-}
-
-constexpr char kSeparator =
-#ifdef _WIN32
-    '\\';
-#else
-    '/';
-#endif
-
 // Windows accepts '/' in paths, but the track names take the source's base
 // name after its last backslash: written with backslashes, a path gives the
 // names it gives on the page.
@@ -88,14 +73,6 @@ std::string NativePath(std::string path) {
   }
 #endif
   return path;
-}
-
-// The folder part of a path, separator included; empty when it has none.
-std::string FolderOf(const std::string& path) {
-  for (size_t i = path.size(); i > 0; --i) {
-    if (IsSeparator(path[i - 1])) return path.substr(0, i);
-  }
-  return {};
 }
 
 bool EndsWithMp3(const std::string& path) {
@@ -137,17 +114,10 @@ int64_t MostTracks(const SplitJob& job, int64_t sourceSize) {
 // or empty. Track names always end in ".mp3", so only such a sheet can be hit.
 std::string TrackOverCueSheet(const SplitJob& job, const std::string& cueSheet, int64_t sourceSize) {
   if (cueSheet.empty() || !EndsWithMp3(cueSheet)) return {};
-  std::string folder = job.folder.empty() ? FolderOf(job.sourcePath) : job.folder;
   int64_t tracks = MostTracks(job, sourceSize);
   for (int64_t n = 0; n < tracks; ++n) {
-    const SplitMark* mark = n < static_cast<int64_t>(job.marks.size()) ? &job.marks[static_cast<size_t>(n)] : nullptr;
-    char name[kPathChars] = {};
-    if (!BuildTrackFileName(job.sourcePath.c_str(), folder.c_str(), job.nameTemplate.c_str(),
-                            mark ? mark->artist.c_str() : "", mark ? mark->title.c_str() : "", static_cast<int>(n),
-                            name)) {
-      continue;
-    }
-    if (SameFile(name, cueSheet)) return name;
+    std::string name;
+    if (TrackFileName(job, static_cast<size_t>(n), &name) && SameFile(name, cueSheet)) return name;
   }
   return {};
 }
@@ -245,8 +215,7 @@ int SplitCommand(const SplitOptions& options) {
 
   SplitJob job;
   job.sourcePath = NativePath(options.source);
-  job.folder = NativePath(options.folder);
-  if (!job.folder.empty() && !IsSeparator(job.folder.back())) job.folder += kSeparator;
+  job.folder = FolderWithSeparator(NativePath(options.folder));
   job.nameTemplate = options.nameTemplate;
   job.bitrate = scan.bitrate;
   job.bitrateIndex = scan.bitrateIndex;

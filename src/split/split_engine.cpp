@@ -44,6 +44,13 @@ bool IsSeparator(char c) {
 #endif
 }
 
+constexpr char kPathSeparator =
+#ifdef _WIN32
+    '\\';
+#else
+    '/';
+#endif
+
 // A window that walks forward over the source's audio, [start, end). Bytes
 // before the position handed to Refill may be dropped; the window never
 // holds more than one buffer, whatever the size of the source.
@@ -251,32 +258,14 @@ struct CutPlan {
     return k + 1;
   }
 
-  // The name of track k; false when it cannot be built or would not lie
-  // directly in the folder.
-  bool TrackName(size_t k, std::string* name) const {
-    const char* artist = k < job->marks.size() ? job->marks[k].artist.c_str() : "";
-    const char* title = k < job->marks.size() ? job->marks[k].title.c_str() : "";
-    char built[kPathChars] = {};
-    if (!BuildTrackFileName(job->sourcePath.c_str(), folder.c_str(), job->nameTemplate.c_str(), artist, title,
-                            static_cast<int>(k), built)) {
-      return false;
-    }
-    if (!LiesDirectlyIn(built, folder)) return false;
-    *name = built;
-    return true;
-  }
+  bool TrackName(size_t k, std::string* name) const { return TrackFileName(*job, k, name); }
 };
 
 // Opens the job's source and plans its cuts. False on a file error.
 bool PlanCuts(const SplitJob& job, File* source, CutPlan* plan) {
   if (job.sourcePath.empty() || job.sourcePath.size() >= kPathChars) return false;
   plan->job = &job;
-  plan->folder = job.folder;
-  if (plan->folder.empty()) {
-    size_t cut = job.sourcePath.size();
-    while (cut > 0 && !IsSeparator(job.sourcePath[cut - 1])) --cut;
-    plan->folder = job.sourcePath.substr(0, cut);
-  }
+  plan->folder = TrackFolder(job);
   *source = File::OpenRead(job.sourcePath);
   if (!source->IsOpen()) return false;
   if (!ReadId3v1Tag(*source, plan->tag)) plan->tag[0] = 0;
@@ -293,6 +282,32 @@ bool PlanCuts(const SplitJob& job, File* source, CutPlan* plan) {
 }
 
 }  // namespace
+
+std::string FolderWithSeparator(std::string folder) {
+  if (!folder.empty() && !IsSeparator(folder.back())) folder += kPathSeparator;
+  return folder;
+}
+
+std::string TrackFolder(const SplitJob& job) {
+  if (!job.folder.empty()) return job.folder;
+  size_t cut = job.sourcePath.size();
+  while (cut > 0 && !IsSeparator(job.sourcePath[cut - 1])) --cut;
+  return job.sourcePath.substr(0, cut);
+}
+
+bool TrackFileName(const SplitJob& job, size_t k, std::string* name) {
+  const std::string folder = TrackFolder(job);
+  const char* artist = k < job.marks.size() ? job.marks[k].artist.c_str() : "";
+  const char* title = k < job.marks.size() ? job.marks[k].title.c_str() : "";
+  char built[kPathChars] = {};
+  if (!BuildTrackFileName(job.sourcePath.c_str(), folder.c_str(), job.nameTemplate.c_str(), artist, title,
+                          static_cast<int>(k), built)) {
+    return false;
+  }
+  if (!LiesDirectlyIn(built, folder)) return false;
+  *name = built;
+  return true;
+}
 
 bool PlannedTrackNames(const SplitJob& job, std::vector<std::string>* names) {
   names->clear();

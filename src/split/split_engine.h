@@ -78,6 +78,18 @@ bool PlannedTrackNames(const SplitJob& job, std::vector<std::string>* names);
 // The planned names that already name a file or folder.
 std::vector<std::string> ExistingTrackNames(const std::vector<std::string>& names);
 
+// A folder as a job holds it: empty, or ending in a separator (one is added).
+std::string FolderWithSeparator(std::string folder);
+
+// The folder a job's tracks are made in: the job's own, or else the source's
+// (its path up to the last separator).
+std::string TrackFolder(const SplitJob& job);
+
+// The name of track k (from 0) of the job: the template filled in with the
+// mark's artist and title, in the track folder. False when it cannot be built
+// or would not lie directly in that folder.
+bool TrackFileName(const SplitJob& job, size_t k, std::string* name);
+
 extern const char* const kSplitNeedInputsMessage;
 
 }  // namespace snip

@@ -23,11 +23,19 @@
 #include "mpeg/source_scan.h"
 #include "split/cue_sheet.h"
 #include "split/split_engine.h"
+#include "support/messages.h"
 #include "support/mpeg_frames.h"
 #include "support/mpeg_tools.h"
 
 namespace snip::test {
 namespace {
+
+using snip::test::kJoinCompleted;
+using snip::test::kJoinFileError;
+using snip::test::kJoinOverInput;
+using snip::test::kSplitCancelled;
+using snip::test::kSplitCompleted;
+using snip::test::kSplitFileError;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -43,16 +51,9 @@ const std::string kEqualNeedsOffset =
     "not an offset.";
 const std::string kNeedTrackField =
     "The destination name must contain %track% when more than one track is created.  Please change the name.";
-const std::string kSplitFileError = "There has been a file error while trying to create tracks.  Please try again.";
-const std::string kSplitCancelled = "Track creation has been cancelled.";
-const std::string kSplitDone = "Track creation completed successfully.";
 const std::string kCueUnreadable = "The .CUE file you chose could not be read.  Please choose another file.";
 const std::string kJoinNeedInputs =
     "Please select a destination file and fill in the track list with two or more items for joining.";
-const std::string kJoinOverInput =
-    "The destination file is also in the list of tracks to join.  Please choose another destination.";
-const std::string kJoinFileError = "There has been a file error while trying to join tracks.  Please try again.";
-const std::string kJoinDone = "Track joining completed successfully.";
 
 std::string Line(const std::string& message) { return message + "\n"; }
 
@@ -285,7 +286,7 @@ TEST_F(CliTest, SplitMakesTheEnginesTracksFromTheTimesAsThePageListsThem) {
   ProcessResult result = RunCli(
       {"split", source, "--at", "0:12.5", "--at", "0:04", "0:12.05", "--at", "000:04.00", "--folder", out_.Path()});
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.err, Line(kSplitDone));
+  EXPECT_EQ(result.err, Line(kSplitCompleted));
   std::vector<ListedTrack> listed = ListedTracks(result.out);
   EXPECT_EQ(Times(listed), (std::vector<std::string>{"000:00.00", "000:04.00", "000:12.05"}));
   EXPECT_EQ(FilesIn(out_.Path()),
@@ -394,7 +395,7 @@ TEST_F(CliTest, CueSheetNamesStayInTheFolderAndNeverBreakTheSplit) {
   ProcessResult result =
       RunCli({"split", source, "--cue", sheet, "--name", "%title% %track% - %artist%", "--folder", folder});
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.err, Line(kSplitDone));
+  EXPECT_EQ(result.err, Line(kSplitCompleted));
   EXPECT_EQ(ListedTracks(result.out).size(), 6u);
   EXPECT_EQ(FilesUnder(root.Path()),
             (std::vector<std::string>{
@@ -650,7 +651,7 @@ TEST_F(CliTest, MarksPastTheEndAreNamedAndTheRunStillSucceeds) {
   ProcessResult result =
       RunCli({"split", source, "--at", "0:02", "--at", "0:09", "--at", "1:00", "--folder", out_.Path()});
   EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, Line(kSplitDone) + Line("No track for the mark 000:09.00: it lies past the end of the source.") +
+  EXPECT_EQ(result.err, Line(kSplitCompleted) + Line("No track for the mark 000:09.00: it lies past the end of the source.") +
                             Line("No track for the mark 001:00.00: it lies past the end of the source."));
   EXPECT_EQ(FilesIn(out_.Path()), (std::vector<std::string>{"src - 01.mp3", "src - 02.mp3"}));
 }
@@ -673,7 +674,7 @@ TEST_F(CliTest, JoinMatchesTheEngineAndLeavesTrailingTagsOut) {
   args.insert(args.end(), inputs.begin(), inputs.end());
   ProcessResult result = RunCli(args);
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.err, Line(kJoinDone));
+  EXPECT_EQ(result.err, Line(kJoinCompleted));
   EXPECT_EQ(result.out, "");
 
   ASSERT_EQ(RunJoin(engine_.File("all.mp3"), inputs, JoinHooks{}), JoinOutcome::Completed);
@@ -903,7 +904,7 @@ TEST_F(CliInterrupt, SecondEndsTheProgramAndRemovesTheUnfinishedTrack) {
   int tries = 0;
   while (!InterruptedSplit(source_, out_.Path(), 2, true, &result)) ASSERT_LT(++tries, 5) << "never caught";
   EXPECT_EQ(result.status, 130);
-  EXPECT_EQ(result.err.find(kSplitDone), std::string::npos);
+  EXPECT_EQ(result.err.find(kSplitCompleted), std::string::npos);
   EXPECT_EQ(FilesIn(out_.Path()), (std::vector<std::string>{"src - 01.mp3", "src - 02.mp3"}));
   for (size_t i = 0; i < 2; ++i) EXPECT_TRUE(ReadBytes(out_.File(BaseName(engine[i]))) == ReadBytes(engine[i])) << i;
 }
@@ -946,11 +947,11 @@ TEST_F(CliTest, ProgressBarOnlyOnATerminal) {
   std::string screen(shown.begin(), shown.end());
   EXPECT_NE(screen.find("\rCreating... [001] ["), std::string::npos) << screen;
   EXPECT_NE(screen.find("\rCreating... [002] ["), std::string::npos) << screen;
-  EXPECT_NE(screen.find(kSplitDone), std::string::npos);
+  EXPECT_NE(screen.find(kSplitCompleted), std::string::npos);
 
   // Standard error in a file: the message alone.
   ProcessResult result = RunCli({"split", source, "--at", "0:03", "--folder", out_.Path(), "--overwrite"});
-  EXPECT_EQ(result.err, Line(kSplitDone));
+  EXPECT_EQ(result.err, Line(kSplitCompleted));
 }
 #endif
 

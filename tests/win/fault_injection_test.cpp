@@ -21,10 +21,16 @@
 #include "app/property_list.h"
 #include "mpeg/source_scan.h"
 #include "resource_ids.h"
+#include "support/messages.h"
 #include "support/mpeg_frames.h"
 #include "support/win/gui_kit.h"
 
 namespace {
+
+using snip::test::kJoinCompleted;
+using snip::test::kJoinFileError;
+using snip::test::kSplitCompleted;
+using snip::test::kSplitFileError;
 
 using namespace snip::gui;
 using snip::FileOp;
@@ -32,10 +38,6 @@ using snip::test::TempDir;
 using Bytes = std::vector<uint8_t>;
 using Files = std::map<std::string, Bytes>;
 
-const char* const kSplitFileError = "There has been a file error while trying to create tracks.  Please try again.";
-const char* const kSplitCompleted = "Track creation completed successfully.";
-const char* const kJoinFileError = "There has been a file error while trying to join tracks.  Please try again.";
-const char* const kJoinCompleted = "Track joining completed successfully.";
 
 Files FilesIn(const std::string& dir) {
   Files files;
@@ -131,15 +133,7 @@ class PageFaults : public ::testing::Test {
   void ExpectIdle(HWND page, const char* idleCaption) {
     EXPECT_EQ(Text(page, IDC_PAGE_ACTION), idleCaption);
     EXPECT_EQ(Text(page, IDC_PAGE_STATUS), "Status: Idle");
-    std::vector<HWND> children;
-    EnumChildWindows(
-        page,
-        [](HWND child, LPARAM all) {
-          reinterpret_cast<std::vector<HWND>*>(all)->push_back(child);
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&children));
-    for (HWND child : children) EXPECT_TRUE(IsWindowEnabled(child)) << "control " << GetDlgCtrlID(child);
+    for (HWND child : snip::gui::Descendants(page)) EXPECT_TRUE(IsWindowEnabled(child)) << "control " << GetDlgCtrlID(child);
   }
 
   void ExpectWarning(const CapturedBox& box, HWND page, const char* text) {

@@ -27,10 +27,15 @@
 #include "split/split_engine.h"
 #include "resource_ids.h"
 #include "tags/id3v2.h"
+#include "support/messages.h"
 #include "support/mpeg_frames.h"
 #include "support/win/gui_kit.h"
 
 namespace {
+
+using snip::test::kJoinCompleted;
+using snip::test::kJoinFileError;
+using snip::test::kJoinOverInput;
 
 using snip::gui::AppWindow;
 using snip::gui::CapturedBox;
@@ -41,10 +46,6 @@ using snip::gui::PumpUntil;
 using snip::test::TempDir;
 using Bytes = std::vector<uint8_t>;
 
-const char kCompleted[] = "Track joining completed successfully.";
-const char kFileError[] = "There has been a file error while trying to join tracks.  Please try again.";
-const char kDestinationIsInput[] =
-    "The destination file is also in the list of tracks to join.  Please choose another destination.";
 const char kNeedInputs[] =
     "Please select a destination file and fill in the track list with two or more items for joining.";
 
@@ -513,7 +514,7 @@ TEST_F(MergePageTest, NeedsADestinationAndTwoLines) {
   AddLine(a);  // two lines and a destination: the run starts
   snip::gui::PostClick(page_, IDC_MERGE_ACTION);
   ASSERT_TRUE(boxes.WaitForCount(3));
-  ExpectBox(boxes.Boxes()[2], kCompleted, MB_ICONINFORMATION);
+  ExpectBox(boxes.Boxes()[2], kJoinCompleted, MB_ICONINFORMATION);
   EXPECT_EQ(snip::test::ReadBytes(out), Concat({Audio(9, 2), Audio(9, 2)}));
 }
 
@@ -545,7 +546,7 @@ TEST_F(MergePageTest, RunShowsEachLineAndKeepsThePageBusyUntilItCompletes) {
     ASSERT_TRUE(boxes.WaitForCount(1));
     EXPECT_EQ(gate.Creates(), 1);
   }
-  ExpectBox(boxes.Boxes()[0], kCompleted, MB_ICONINFORMATION);
+  ExpectBox(boxes.Boxes()[0], kJoinCompleted, MB_ICONINFORMATION);
   ASSERT_TRUE(WaitIdle());
   ExpectIdlePage();
   // Each trailing tag is left out.
@@ -575,7 +576,7 @@ TEST_F(MergePageTest, KeepTheFirstFilesTagOnlyLeavesTheOtherId3v2TagsOut) {
   snip::gui::PostClick(page_, IDC_MERGE_ACTION);
   ASSERT_TRUE(boxes.WaitForCount(1, 20000));
   ASSERT_TRUE(WaitIdle());
-  ExpectBox(boxes.Boxes()[0], kCompleted, MB_ICONINFORMATION);
+  ExpectBox(boxes.Boxes()[0], kJoinCompleted, MB_ICONINFORMATION);
   EXPECT_EQ(snip::test::ReadBytes(out), Concat({tag1, one, two}));
   std::string engine = snip::gui::WinPath(dir_.File("engine.mp3"));
   ASSERT_EQ(snip::RunJoin(engine, {a, b}, {}, true, nullptr, true), snip::JoinOutcome::Completed);
@@ -616,7 +617,7 @@ TEST_F(MergePageTest, ExactJoinMakesTheEnginesGaplessJoin) {
   snip::gui::PostClick(page_, IDC_MERGE_ACTION);
   ASSERT_TRUE(boxes.WaitForCount(1, 20000));
   ASSERT_TRUE(WaitIdle());
-  ExpectBox(boxes.Boxes()[0], kCompleted, MB_ICONINFORMATION);
+  ExpectBox(boxes.Boxes()[0], kJoinCompleted, MB_ICONINFORMATION);
   std::string engine = snip::gui::WinPath(dir_.File("engine.mp3"));
   ASSERT_EQ(snip::RunJoin(engine, split.files, {}, true, nullptr, true, true), snip::JoinOutcome::Completed);
   Bytes joined = snip::test::ReadBytes(out);
@@ -691,7 +692,7 @@ TEST_F(MergePageTest, DestinationAmongTheLinesIsRefusedBeforeItIsEmptied) {
   MessageBoxWatcher boxes;
   snip::gui::PostClick(page_, IDC_MERGE_ACTION);
   ASSERT_TRUE(boxes.WaitForCount(1));
-  ExpectBox(boxes.Boxes()[0], kDestinationIsInput, MB_ICONWARNING);
+  ExpectBox(boxes.Boxes()[0], kJoinOverInput, MB_ICONWARNING);
   ASSERT_TRUE(WaitIdle());
   ExpectIdlePage();
   EXPECT_EQ(snip::test::ReadBytes(a), first);
@@ -716,7 +717,7 @@ TEST_F(MergePageTest, FileErrorsEndTheRunWithAWarning) {
     for (const std::string& line : lines) AddLine(line);
     snip::gui::PostClick(page_, IDC_MERGE_ACTION);
     ASSERT_TRUE(boxes.WaitForCount(++seen));
-    ExpectBox(boxes.Boxes()[seen - 1], kFileError, MB_ICONWARNING);
+    ExpectBox(boxes.Boxes()[seen - 1], kJoinFileError, MB_ICONWARNING);
     ASSERT_TRUE(WaitIdle());
     ExpectIdlePage();
     EXPECT_EQ(snip::test::ReadBytes(out), expected);
@@ -743,7 +744,7 @@ TEST_F(MergePageTest, FileErrorsEndTheRunWithAWarning) {
   AddLine(b);
   snip::gui::PostClick(page_, IDC_MERGE_ACTION);
   ASSERT_TRUE(boxes.WaitForCount(++seen));
-  ExpectBox(boxes.Boxes()[seen - 1], kFileError, MB_ICONWARNING);
+  ExpectBox(boxes.Boxes()[seen - 1], kJoinFileError, MB_ICONWARNING);
   ASSERT_TRUE(WaitIdle());
   ExpectIdlePage();
 }

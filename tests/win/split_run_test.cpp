@@ -16,6 +16,7 @@
 #include "mpeg/lame_tag.h"
 #include "mpeg/source_scan.h"
 #include "split/win/open_source.h"
+#include "support/messages.h"
 #include "support/mpeg_frames.h"
 #include "resource_ids.h"
 #include "split/split_engine.h"
@@ -25,6 +26,10 @@
 
 namespace {
 
+using snip::test::kSplitCancelled;
+using snip::test::kSplitCompleted;
+using snip::test::kSplitFileError;
+
 using namespace snip::gui;
 using snip::test::TempDir;
 
@@ -32,9 +37,6 @@ using Files = std::map<std::string, std::vector<uint8_t>>;
 
 constexpr int kFrameBytes = 417;        // 128 kbit/s, 44.1 kHz, no padding
 constexpr int kBytesPerSecond = 16000;  // 160 bytes per hundredth
-const char* const kCompleted = "Track creation completed successfully.";
-const char* const kCancelled = "Track creation has been cancelled.";
-const char* const kFileError = "There has been a file error while trying to create tracks.  Please try again.";
 
 Files FilesIn(const std::string& dir) {
   Files files;
@@ -42,18 +44,6 @@ Files FilesIn(const std::string& dir) {
     files[entry.path().filename().string()] = snip::test::ReadBytes(entry.path().string());
   }
   return files;
-}
-
-std::vector<HWND> Children(HWND page) {
-  std::vector<HWND> children;
-  EnumChildWindows(
-      page,
-      [](HWND child, LPARAM all) {
-        reinterpret_cast<std::vector<HWND>*>(all)->push_back(child);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&children));
-  return children;
 }
 
 // Holds the worker inside a file operation until opened, and counts the
@@ -116,7 +106,7 @@ class PageAtBox {
   static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HCBT_ACTIVATE && Text(reinterpret_cast<HWND>(wParam)) == "MP3 Snipwise") {
       Seen seen{Text(page_, IDC_PAGE_ACTION), Text(page_, IDC_PAGE_STATUS), true};
-      for (HWND child : Children(page_)) seen.allEnabled = seen.allEnabled && IsWindowEnabled(child);
+      for (HWND child : snip::gui::Descendants(page_)) seen.allEnabled = seen.allEnabled && IsWindowEnabled(child);
       seen_.push_back(seen);
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -184,7 +174,7 @@ class SplitRunTest : public ::testing::Test {
   void ExpectIdle() {
     EXPECT_EQ(Text(page_, IDC_SPLIT_ACTION), "Create Tracks");
     EXPECT_EQ(Text(page_, IDC_SPLIT_STATUS), "Status: Idle");
-    for (HWND child : Children(page_)) EXPECT_TRUE(IsWindowEnabled(child)) << GetDlgCtrlID(child);
+    for (HWND child : snip::gui::Descendants(page_)) EXPECT_TRUE(IsWindowEnabled(child)) << GetDlgCtrlID(child);
   }
 
   // The same job cut by the engine directly, in a folder of its own.
@@ -247,7 +237,7 @@ TEST_F(SplitRunTest, ChosenSourceAndFolderAreCutAtTheMarks) {
   PageAtBox atBox(page_);
   PostClick(page_, IDC_SPLIT_ACTION);
   ASSERT_TRUE(atBox.Watch());
-  ExpectBox(WaitForEnd(), kCompleted, MB_ICONINFORMATION);
+  ExpectBox(WaitForEnd(), kSplitCompleted, MB_ICONINFORMATION);
   ExpectIdle();
   ASSERT_EQ(PageAtBox::Boxes().size(), 1u);
   EXPECT_EQ(PageAtBox::Boxes()[0].caption, "Create Tracks");
@@ -276,7 +266,7 @@ TEST_F(SplitRunTest, ExactCutsMakeTheEnginesExactTracks) {
   SetText(page_, IDC_SPLIT_FOLDER, outDir_.Path());
   AddTimes({"000:04.37", "000:09.50"});
   SetChecked(page_, IDC_SPLIT_EXACT, true);
-  ExpectBox(Run(), kCompleted, MB_ICONINFORMATION);
+  ExpectBox(Run(), kSplitCompleted, MB_ICONINFORMATION);
   ExpectIdle();
   Files tracks = FilesIn(outDir_.Path());
   ASSERT_EQ(tracks.size(), 3u);
@@ -327,7 +317,7 @@ TEST_F(SplitRunTest, VariableBitrateSourceIsCutOnFramesByTime) {
   SetText(page_, IDC_SPLIT_FOLDER, outDir_.Path());
   AddTimes({"000:04.00", "000:09.50"});
 
-  ExpectBox(Run(), kCompleted, MB_ICONINFORMATION);
+  ExpectBox(Run(), kSplitCompleted, MB_ICONINFORMATION);
   ExpectIdle();
   Files tracks = FilesIn(outDir_.Path());
   ASSERT_EQ(tracks.size(), 3u);
@@ -360,7 +350,7 @@ TEST_F(SplitRunTest, EmptyFolderWritesNextToTheSourceAndNamesComeFromTheLines) {
   std::strcpy(mark->artist, "Ann");
   std::strcpy(mark->title, "Dusk");
 
-  ExpectBox(Run(), kCompleted, MB_ICONINFORMATION);
+  ExpectBox(Run(), kSplitCompleted, MB_ICONINFORMATION);
   Files tracks = FilesIn(sourceDir_.Path());
   tracks.erase("mix.mp3");
   ASSERT_EQ(tracks.size(), 2u);
@@ -391,7 +381,7 @@ TEST_F(SplitRunTest, ImportedTitlesThatAimOutsideTheFolderSplitInsideIt) {
   ASSERT_TRUE(import.WaitDone(20000));
   ASSERT_TRUE(PumpUntil([&] { return ListLines(page_, IDC_SPLIT_LIST).size() == 4u; }));
 
-  ExpectBox(Run(), kCompleted, MB_ICONINFORMATION);
+  ExpectBox(Run(), kSplitCompleted, MB_ICONINFORMATION);
   EXPECT_EQ(
       snip::test::FilesUnder(outDir_.Path()),
       (std::vector<std::string>{"a/b/Caf\xC3\xA9 03 - AC_DC.mp3", "a/b/What's the Frequency, Kenneth_ 04 - AC_DC.mp3",
@@ -402,7 +392,7 @@ TEST_F(SplitRunTest, ImportedTitlesThatAimOutsideTheFolderSplitInsideIt) {
 TEST_F(SplitRunTest, EmptyListMakesOneTrackAndEqualSegmentsGoPastTheList) {
   MakeSource(5);
   SetText(page_, IDC_SPLIT_TEMPLATE, "%file%");
-  ExpectBox(Run(), kCompleted, MB_ICONINFORMATION);
+  ExpectBox(Run(), kSplitCompleted, MB_ICONINFORMATION);
   Files one = FilesIn(outDir_.Path());
   ASSERT_EQ(one.size(), 1u);
   EXPECT_EQ(one, Reference({}, "%file%"));
@@ -417,7 +407,7 @@ TEST_F(SplitRunTest, EmptyListMakesOneTrackAndEqualSegmentsGoPastTheList) {
   SetChecked(page_, IDC_SPLIT_EQUAL, true);
   PostClick(page_, IDC_SPLIT_ACTION);
   ASSERT_TRUE(boxes_.WaitForCount(2, 30000));
-  EXPECT_EQ(boxes_.Boxes()[1].text, kCompleted);
+  EXPECT_EQ(boxes_.Boxes()[1].text, kSplitCompleted);
   Files segments = FilesIn(outDir_.Path());
   EXPECT_EQ(segments.size(), 3u);  // 2 s, 2 s and the rest of 5 s
   EXPECT_EQ(segments, Reference({0, 200}, "%file% - %track%", true));
@@ -439,7 +429,7 @@ TEST_F(SplitRunTest, StatusNamesEachTrackAsItIsCreated) {
     statuses.push_back(shown);
     return static_cast<int64_t>(n);
   });
-  ExpectBox(Run(), kCompleted, MB_ICONINFORMATION);
+  ExpectBox(Run(), kSplitCompleted, MB_ICONINFORMATION);
   EXPECT_EQ(statuses, (std::vector<std::string>{"Status: Creating... [001]", "Status: Creating... [002]",
                                                 "Status: Creating... [003]"}));
   ExpectIdle();
@@ -455,7 +445,7 @@ TEST_F(SplitRunTest, RunningPageIsBusyAndAHaltFinishesTheTrackUnderWay) {
     PumpFor(100);
     EXPECT_EQ(Text(page_, IDC_SPLIT_ACTION), "Cancel");
     EXPECT_EQ(Text(page_, IDC_SPLIT_STATUS), "Status: Creating... [001]");
-    for (HWND child : Children(page_)) {
+    for (HWND child : snip::gui::Descendants(page_)) {
       int id = GetDlgCtrlID(child);
       bool keep = id == IDC_PAGE_ACTION || id == IDC_PAGE_STATUS;
       EXPECT_EQ(IsWindowEnabled(child) != 0, keep) << id;
@@ -466,7 +456,7 @@ TEST_F(SplitRunTest, RunningPageIsBusyAndAHaltFinishesTheTrackUnderWay) {
     Click(page_, IDC_SPLIT_ACTION);
     EXPECT_EQ(Text(page_, IDC_SPLIT_ACTION), "Halting...");
     gate.Open();
-    ExpectBox(WaitForEnd(), kCancelled, MB_ICONWARNING);
+    ExpectBox(WaitForEnd(), kSplitCancelled, MB_ICONWARNING);
   }
   ExpectIdle();
   Files tracks = FilesIn(outDir_.Path());
@@ -486,7 +476,7 @@ TEST_F(SplitRunTest, SecondPressBeforeTheWorkerRunsOnlyAsksForAHalt) {
   PumpFor(300);
   EXPECT_EQ(Text(page_, IDC_SPLIT_ACTION), "Halting...");
   gate.Open();
-  ExpectBox(WaitForEnd(), kCancelled, MB_ICONWARNING);
+  ExpectBox(WaitForEnd(), kSplitCancelled, MB_ICONWARNING);
   PumpFor(300);
   EXPECT_EQ(boxes_.Count(), 1u);
   EXPECT_EQ(gate.Reached(), 1);
@@ -559,7 +549,7 @@ TEST_F(SplitRunTest, FailedWritesEndWithTheFileErrorAndKeepEarlierTracks) {
     PostClick(page_, IDC_SPLIT_ACTION);
     ASSERT_TRUE(boxes_.WaitForCount(before + 1, 30000));
     PumpFor(200);
-    ExpectBox(boxes_.Boxes().back(), kFileError, MB_ICONWARNING);
+    ExpectBox(boxes_.Boxes().back(), kSplitFileError, MB_ICONWARNING);
     ExpectIdle();
     snip::SetFileFaultHook(nullptr);
     Files tracks = FilesIn(outDir_.Path());
@@ -577,7 +567,7 @@ TEST_F(SplitRunTest, MissingSourceIsAFileError) {
   PageAtBox atBox(page_);
   PostClick(page_, IDC_SPLIT_ACTION);
   ASSERT_TRUE(atBox.Watch());
-  ExpectBox(WaitForEnd(), kFileError, MB_ICONWARNING);
+  ExpectBox(WaitForEnd(), kSplitFileError, MB_ICONWARNING);
   ExpectIdle();
   ASSERT_EQ(PageAtBox::Boxes().size(), 1u);
   EXPECT_EQ(PageAtBox::Boxes()[0].caption, "Create Tracks");
@@ -613,7 +603,7 @@ TEST_F(SplitRunTest, ExistingFilesAreReplacedOnlyAfterAYes) {
   ASSERT_TRUE(boxes_.WaitForCount(3, 30000));
   PumpFor(200);
   EXPECT_EQ(boxes_.Boxes()[1].text, question.text);
-  ExpectBox(boxes_.Boxes()[2], kCompleted, MB_ICONINFORMATION);
+  ExpectBox(boxes_.Boxes()[2], kSplitCompleted, MB_ICONINFORMATION);
   ExpectIdle();
   Files after = FilesIn(outDir_.Path());
   Files reference = Reference({0, 200});
@@ -673,7 +663,7 @@ TEST_F(SplitRunTest, TagTracksMakesTheEnginesTaggedTracksWithTheSheetsAlbum) {
   ASSERT_TRUE(import.WaitDone(20000));
   ASSERT_TRUE(PumpUntil([&] { return ListLines(page_, IDC_SPLIT_LIST).size() == 2u; }));
   SetChecked(page_, IDC_SPLIT_TAGS, true);
-  ExpectBox(Run(), kCompleted, MB_ICONINFORMATION);
+  ExpectBox(Run(), kSplitCompleted, MB_ICONINFORMATION);
   Files tracks = FilesIn(outDir_.Path());
 
   snip::SplitJob job;
@@ -712,7 +702,7 @@ TEST_F(SplitRunTest, TagTracksMakesTheEnginesTaggedTracksWithTheSheetsAlbum) {
   PostClick(page_, IDC_SPLIT_ACTION);
   ASSERT_TRUE(boxes_.WaitForCount(2, 30000));
   PumpFor(200);
-  ExpectBox(boxes_.Boxes()[1], kCompleted, MB_ICONINFORMATION);
+  ExpectBox(boxes_.Boxes()[1], kSplitCompleted, MB_ICONINFORMATION);
   tracks = FilesIn(outDir_.Path());
   ASSERT_EQ(tracks.size(), 2u);
   snip::TagInfo tag;

@@ -19,6 +19,7 @@
 #include "split/win/open_source.h"
 #include "resource_ids.h"
 #include "split/cue_sheet.h"
+#include "split/split_engine.h"
 #include "split/time_text.h"
 #include "split/track_naming.h"
 #include "split/win/split_worker.h"
@@ -102,9 +103,7 @@ void ChooseDestinationFolder(HWND page) {
     BOOL converted = SHGetPathFromIDListA(chosen, path);
     CoTaskMemFree(chosen);
     if (converted && path[0] != '\0') {
-      std::string folder = path;
-      if (folder.back() != '\\') folder += '\\';
-      SetDlgItemTextA(page, IDC_SPLIT_FOLDER, folder.c_str());
+      SetDlgItemTextA(page, IDC_SPLIT_FOLDER, snip::FolderWithSeparator(path).c_str());
     }
   }
   if (SUCCEEDED(com)) CoUninitialize();

@@ -6,10 +6,12 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "app/win/pages.h"
 #include "resource_ids.h"
 #include "split/time_text.h"
+#include "split/track_list.h"
 
 namespace {
 
@@ -83,13 +85,15 @@ bool AddTrackMark(HWND page, TrackMark* mark) {
 
   LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
   if (count == LB_ERR) return Reject(mark);
+  std::vector<int32_t> offsets;
   for (LRESULT i = 0; i < count; ++i) {
-    TrackMark* line = MarkOfLine(list, i);
-    if (line && line->offset == offset) return Reject(mark);
+    if (TrackMark* line = MarkOfLine(list, i)) offsets.push_back(line->offset);
   }
+  snip::MarkPlace place = snip::PlaceMark(offsets, offset);
+  if (place == snip::MarkPlace::Duplicate) return Reject(mark);
 
   LRESULT markerIndex = -1;
-  if (count == 0 && offset != 0) {
+  if (place == snip::MarkPlace::AddAfterZeroMarker) {
     TrackMark* marker = NewTrackMark();
     if (!marker) return Reject(mark);
     snip::FormatTimeText(0, marker->timeText, sizeof(marker->timeText));

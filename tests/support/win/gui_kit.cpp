@@ -40,18 +40,6 @@ std::vector<HWND> TopLevelDialogs() {
   return found;
 }
 
-std::vector<HWND> Descendants(HWND parent) {
-  std::vector<HWND> found;
-  EnumChildWindows(
-      parent,
-      [](HWND window, LPARAM param) -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&found));
-  return found;
-}
-
 void Sleep10() { Sleep(10); }  // polling step of the watcher threads
 
 // The window's caption without sending it a message, so that a watcher
@@ -120,6 +108,18 @@ std::string BoxText(HWND box) {
 }
 
 }  // namespace
+
+std::vector<HWND> Descendants(HWND parent) {
+  std::vector<HWND> found;
+  EnumChildWindows(
+      parent,
+      [](HWND window, LPARAM param) -> BOOL {
+        reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
+}
 
 // ---- pumping ---------------------------------------------------------------
 

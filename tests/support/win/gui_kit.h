@@ -47,6 +47,8 @@ class AppWindow {
 };
 
 // ---- controls ------------------------------------------------------------------
+// Every window below parent, its children's children too.
+std::vector<HWND> Descendants(HWND parent);
 std::string Text(HWND window);
 std::string Text(HWND dialog, int id);
 void SetText(HWND dialog, int id, const std::string& text);
