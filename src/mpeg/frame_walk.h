@@ -35,7 +35,7 @@ class FrameWalk {
 
   // Walks [start, end) of the file; end is usually where a trailing ID3v1
   // tag begins. The file position is owned by the walk until it ends.
-  FrameWalk(File& file, int64_t start, int64_t end, size_t bufferBytes = 256 * 1024);
+  FrameWalk(File& file, int64_t start, int64_t end, size_t bufferBytes = 64 * 1024);
 
   // The next frame. The first frame found fixes the stream's version, layer
   // and sampling rate; later frames must share them. A frame found after

@@ -184,7 +184,7 @@ ScanResult SourceScan(File& file, ScanDepth depth) {
   bool changes = false;
   {
     const bool whole = depth == ScanDepth::Whole;
-    FrameWalk walk(file, audio, audioEnd, whole ? 256 * 1024 : 16 * 1024);
+    FrameWalk walk(file, audio, audioEnd, whole ? 64 * 1024 : 16 * 1024);
     WalkFrame f;
     FrameWalk::Step step;
     while ((step = walk.Next(&f)) == FrameWalk::Step::Frame) {

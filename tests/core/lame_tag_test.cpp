@@ -44,6 +44,22 @@ TEST(LameTag, Crc16IsTheArcCrc) {
   // Continued in pieces it gives the same.
   uint16_t crc = snip::Crc16(reinterpret_cast<const uint8_t*>(check), 4);
   EXPECT_EQ(snip::Crc16(reinterpret_cast<const uint8_t*>(check) + 4, 5, crc), 0xBB3D);
+  // Long runs, in pieces of every length around the eight-byte step, agree
+  // with the CRC taken bit by bit.
+  std::vector<uint8_t> bytes(300);
+  uint32_t seed = 12345;
+  for (uint8_t& b : bytes) b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
+  uint16_t reference = 0;
+  for (uint8_t b : bytes) {
+    reference = static_cast<uint16_t>(reference ^ b);
+    for (int bit = 0; bit < 8; ++bit) {
+      reference = static_cast<uint16_t>((reference & 1) ? (reference >> 1) ^ 0xA001 : reference >> 1);
+    }
+  }
+  for (size_t cut = 0; cut <= 17; ++cut) {
+    uint16_t head = snip::Crc16(bytes.data(), cut);
+    EXPECT_EQ(snip::Crc16(bytes.data() + cut, bytes.size() - cut, head), reference) << cut;
+  }
 }
 
 // lame's summary frames read as the file is: frame and byte counts, a table

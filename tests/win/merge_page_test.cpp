@@ -536,6 +536,8 @@ TEST_F(MergePageTest, RunShowsEachLineAndKeepsThePageBusyUntilItCompletes) {
       ASSERT_TRUE(gate.WaitHeld(names[i])) << names[i];
       char status[40];
       std::snprintf(status, sizeof(status), "Status: Joining... [%03d]", i + 1);
+      // The worker posts its status: it shows once the page has had it.
+      PumpUntil([&] { return Status() == status; }, 2000);
       EXPECT_EQ(Status(), status);
       EXPECT_EQ(Caption(), "Cancel");
       for (int id : kBusyControls) EXPECT_FALSE(snip::gui::IsEnabled(page_, id)) << id;
@@ -642,6 +644,7 @@ TEST_F(MergePageTest, HaltDuringTheThirdOfFiveLinesSaysNothingAndKeepsTheDestina
     RunGate gate({"part3.mp3"});
     snip::gui::PostClick(page_, IDC_MERGE_ACTION);
     ASSERT_TRUE(gate.WaitHeld("part3.mp3"));
+    PumpUntil([&] { return Status() == "Status: Joining... [003]"; }, 2000);
     EXPECT_EQ(Status(), "Status: Joining... [003]");
     snip::gui::Click(page_, IDC_MERGE_ACTION);
     EXPECT_EQ(Caption(), "Halting...");
