@@ -16,12 +16,6 @@ namespace {
 constexpr size_t kFlushBytes = 256 * 1024;
 constexpr size_t kKeptFrames = 8;  // an exact track's warm-up is at most 3 frames
 constexpr int64_t kTagSize = 128;
-const char* const kOwnEncoder = "LAME3.100";
-
-bool KnownEncoder(const char* encoder) {
-  return std::strncmp(encoder, "LAME", 4) == 0 || std::strncmp(encoder, "Lavf", 4) == 0 ||
-         std::strncmp(encoder, "Lavc", 4) == 0;
-}
 
 // A frame whose side information is all zeros: it decodes to silence and
 // uses no main data (what an exact track starts with).
@@ -198,15 +192,7 @@ ExactJoinResult WriteExactJoin(const std::vector<std::string>& inputs, File& out
   spec.bytes = static_cast<uint32_t>(bytes);
   toc.Finish(bytes, samples, spec.toc);
   spec.lameTag = true;
-  if (first.hasLameTag && KnownEncoder(first.encoder)) {
-    spec.encoder = first.encoder;
-    spec.tagRevision = first.tagRevision;
-    spec.vbrMethod = first.vbrMethod;
-    spec.lowpass = first.lowpass;
-  } else {
-    spec.encoder = kOwnEncoder;
-  }
-  if (first.hasQuality) spec.quality = first.quality;
+  TakeEncoder(first, &spec);
   spec.encoderDelay = first.hasLameTag && first.encoderDelay >= 0 ? first.encoderDelay : 0;
   spec.encoderPadding = last.hasLameTag && last.encoderPadding >= 0 ? last.encoderPadding : 0;
   spec.musicCrc = musicCrc;

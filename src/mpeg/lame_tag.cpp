@@ -231,4 +231,20 @@ void TocBuilder::Finish(int64_t totalBytes, int64_t totalSamples, uint8_t toc[10
   }
 }
 
+void TakeEncoder(const StreamSummary& from, SummaryFrameSpec* spec) {
+  auto known = [](const char* encoder) {
+    return std::strncmp(encoder, "LAME", 4) == 0 || std::strncmp(encoder, "Lavf", 4) == 0 ||
+           std::strncmp(encoder, "Lavc", 4) == 0;
+  };
+  if (from.hasLameTag && known(from.encoder)) {
+    spec->encoder = from.encoder;
+    spec->tagRevision = from.tagRevision;
+    spec->vbrMethod = from.vbrMethod;
+    spec->lowpass = from.lowpass;
+  } else {
+    spec->encoder = "LAME3.100";
+  }
+  if (from.hasQuality) spec->quality = from.quality;
+}
+
 }  // namespace snip

@@ -79,6 +79,12 @@ int SummaryFrameLength(const uint8_t header[4], bool lameTag);
 // Layer III header.
 std::vector<uint8_t> BuildSummaryFrame(const SummaryFrameSpec& spec);
 
+// Names the encoder of a summary frame after the stream it was cut from:
+// that stream's string and settings when its LAME tag starts with "LAME",
+// "Lavf" or "Lavc" (the only ones decoders take the delay and padding from),
+// otherwise "LAME3.100", whose conventions the delay and padding follow.
+void TakeEncoder(const StreamSummary& from, SummaryFrameSpec* spec);
+
 // The Xing table of contents of a stream, gathered while its frames go by in
 // a bounded record (at most 2048 points, thinned by half when full), so that
 // any stream length costs the same memory. Entry i is the position of the

@@ -19,7 +19,6 @@ constexpr int64_t kLookback = 48;
 constexpr size_t kSeenFrames = 128;
 constexpr size_t kReservoirBytes = 512;
 constexpr size_t kFlushBytes = 256 * 1024;
-const char* const kOwnEncoder = "LAME3.100";
 
 bool HasCrc(const uint8_t* h) { return (h[1] & 0x01) == 0; }
 
@@ -29,11 +28,6 @@ size_t MainDataAt(const uint8_t* h) { return 4 + (HasCrc(h) ? 2 : 0) + Layer3Sid
 // decode: the overlap of the previous granule and the synthesis filter's
 // history, both inside one 1152-sample span.
 int64_t WarmUpFrames(int samplesPerFrame) { return (1152 + samplesPerFrame - 1) / samplesPerFrame; }
-
-bool KnownEncoder(const char* encoder) {
-  return std::strncmp(encoder, "LAME", 4) == 0 || std::strncmp(encoder, "Lavf", 4) == 0 ||
-         std::strncmp(encoder, "Lavc", 4) == 0;
-}
 
 }  // namespace
 
@@ -250,15 +244,7 @@ ExactCutter::Result ExactCutter::WriteTrack(File& track, int64_t from, int64_t t
   spec.bytes = static_cast<uint32_t>(bytes);
   toc.Finish(bytes, samples, spec.toc);
   spec.lameTag = true;
-  if (sourceSummary_.hasLameTag && KnownEncoder(sourceSummary_.encoder)) {
-    spec.encoder = sourceSummary_.encoder;
-    spec.tagRevision = sourceSummary_.tagRevision;
-    spec.vbrMethod = sourceSummary_.vbrMethod;
-    spec.lowpass = sourceSummary_.lowpass;
-  } else {
-    spec.encoder = kOwnEncoder;
-  }
-  if (sourceSummary_.hasQuality) spec.quality = sourceSummary_.quality;
+  TakeEncoder(sourceSummary_, &spec);
   spec.encoderDelay = static_cast<int>(std::clamp<int64_t>(rawMark - kDecoderDelay, 0, kMaxTagField));
   spec.encoderPadding = static_cast<int>(std::clamp<int64_t>(samples + kDecoderDelay - rawEnd, 0, kMaxTagField));
   spec.musicCrc = musicCrc;
