@@ -1,5 +1,5 @@
 // MPEG audio frames in, 16-bit PCM out, through the platform's own decoder
-// (libmpg123 where the program is built for Linux). Portable interface.
+// (libmpg123 on Linux, the system's MPEG Layer-3 ACM codec on Windows). Portable interface.
 #pragma once
 
 #include <cstddef>
@@ -15,7 +15,8 @@ class PcmDecoder {
   virtual ~PcmDecoder() = default;
   // Hands over the next bytes of the stream and appends the samples decoded
   // so far to pcm (channels interleaved). Damaged frames are stepped over.
-  // False when the decoder fails for good.
+  // No bytes (n == 0) ends the stream: what the decoder still holds comes
+  // out. False when the decoder fails for good.
   virtual bool Decode(const uint8_t* data, size_t n, std::vector<int16_t>* pcm) = 0;
   // The stream's format, known once samples have come out (0 before).
   virtual int Channels() const = 0;

@@ -110,6 +110,7 @@ SilenceSearch FindSilences(const std::string& path, const SilenceOptions& option
     measure(false);
     if (progress) progress(at - scan.audioStart, end - scan.audioStart);
   }
+  decoder->Decode(nullptr, 0, &pcm);  // what the decoder still holds
   measure(true);
   if (!finder) {
     search.message = ScanMessage(ScanOutcome::Unusable);
