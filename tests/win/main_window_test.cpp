@@ -506,7 +506,7 @@ BOOL CALLBACK FindProcessWindow(HWND window, LPARAM param) {
 
 class ProgramProcess {
  public:
-  ProgramProcess() {
+  explicit ProgramProcess(const std::string& arguments = "ignored arguments") {
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string exe = path;
@@ -515,7 +515,7 @@ class ProgramProcess {
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;  // the program shows its window whatever it is told
-    std::string commandLine = "\"" + exe + "\" ignored arguments";
+    std::string commandLine = "\"" + exe + "\" " + arguments;
     started_ = CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                               &info_) != 0;
     if (!started_) return;
@@ -564,6 +564,47 @@ TEST(Program, EndsWithZeroWhenClosed) {
   ASSERT_NE(program.Main(), nullptr);
   PostMessageA(program.Main(), WM_CLOSE, 0, 0);
   EXPECT_EQ(program.ExitCode(), 0);
+}
+
+// Opened from Explorer: one file is the Split page's source, several fill
+// the Join page's list.
+TEST(Program, StartsWithTheFilesItIsGiven) {
+  snip::test::TempDir dir;
+  std::string one = dir.File("Night Set.mp3"), two = dir.File("two.mp3");
+  snip::test::WriteBytes(one, snip::test::MakeStream({.bitrateIndex = 9}, 50));
+  snip::test::WriteBytes(two, snip::test::MakeStream({.bitrateIndex = 9}, 50));
+  auto child = [](HWND main, int id) {
+    HWND found = nullptr;
+    for (HWND page = GetWindow(main, GW_CHILD); page && !found; page = GetWindow(page, GW_HWNDNEXT)) {
+      found = GetDlgItem(page, id);
+    }
+    return found;
+  };
+  {
+    ProgramProcess program("\"" + one + "\"");
+    ASSERT_NE(program.Main(), nullptr);
+    HWND source = child(program.Main(), IDC_SPLIT_SOURCE);
+    // Another process's control tells its text only when asked by message.
+    auto text = [source] {
+      char buffer[512] = {};
+      SendMessageA(source, WM_GETTEXT, sizeof(buffer), reinterpret_cast<LPARAM>(buffer));
+      return std::string(buffer);
+    };
+    EXPECT_TRUE(WaitFor([&] { return text() == one; })) << text();
+    EXPECT_EQ(SendDlgItemMessageA(program.Main(), IDC_MAIN_TABS, TCM_GETCURSEL, 0, 0), 0);
+    PostMessageA(program.Main(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(program.ExitCode(), 0);
+  }
+  {
+    ProgramProcess program("\"" + two + "\" \"" + one + "\"");
+    ASSERT_NE(program.Main(), nullptr);
+    HWND list = child(program.Main(), IDC_MERGE_LIST);
+    EXPECT_TRUE(WaitFor([&] { return SendMessageA(list, LB_GETCOUNT, 0, 0) == 2; }));
+    EXPECT_EQ(SendDlgItemMessageA(program.Main(), IDC_MAIN_TABS, TCM_GETCURSEL, 0, 0), 1);
+    EXPECT_TRUE(IsWindowVisible(GetParent(list)));
+    PostMessageA(program.Main(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(program.ExitCode(), 0);
+  }
 }
 
 // ---------------------------------------------------------------------------

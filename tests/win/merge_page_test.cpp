@@ -753,3 +753,34 @@ TEST_F(MergePageTest, FileErrorsEndTheRunWithAWarning) {
 }
 
 }  // namespace
+
+// ---- files dropped from Explorer ------------------------------------------------
+
+TEST_F(MergePageTest, DroppedFilesAndFoldersAreAddedInOrderButNotDuringARun) {
+  std::string a = Write("a.mp3", Audio(9, 2));
+  std::string folder = snip::gui::WinPath(dir_.File("live"));
+  CreateDirectoryA(folder.c_str(), nullptr);
+  Write("live\\z.mp3", Audio(9, 2));
+  Write("live\\B.MP3", Audio(9, 2));
+  Write("live\\notes.txt", Bytes{'x'});
+  AddLine(a);
+  snip::gui::PostDrop(page_, {folder, a});
+  ASSERT_TRUE(PumpUntil([&] { return Lines().size() == 4; }, 5000)) << Lines().size();
+  EXPECT_EQ(Lines(), (std::vector<std::string>{a, folder + "\\B.MP3", folder + "\\z.mp3", a}));
+
+  // While a join runs the page takes nothing.
+  std::string out = snip::gui::WinPath(dir_.File("out.mp3"));
+  snip::gui::SetText(page_, IDC_MERGE_DESTINATION, out);
+  MessageBoxWatcher boxes;
+  {
+    RunGate gate({"B.MP3"});
+    snip::gui::PostClick(page_, IDC_MERGE_ACTION);
+    ASSERT_TRUE(gate.WaitHeld("B.MP3"));
+    snip::gui::PostDrop(page_, {a});
+    PumpFor(300);
+    EXPECT_EQ(Lines().size(), 4u);
+    gate.Release();
+  }
+  ASSERT_TRUE(boxes.WaitForCount(1));
+  EXPECT_EQ(boxes.Boxes()[0].text, kJoinCompleted);
+}

@@ -511,5 +511,34 @@ TEST_F(SplitPageTest, FailedExportWriteIsReported) {
   EXPECT_FALSE(test::FileExists(dir_.File("short.cue")));
 }
 
+// ---- files dropped from Explorer ------------------------------------------------
+
+TEST_F(SplitPageTest, DroppedSourceAndSheetAreTakenAsBrowseAndImportTakeThem) {
+  std::string source = WriteSource(dir_, "set.mp3");
+  std::string sheet = dir_.File("set.cue");
+  WriteText(sheet,
+            "FILE \"set.mp3\" MP3\r\n"
+            "  TRACK 01 AUDIO\r\n    TITLE \"Intro\"\r\n    INDEX 01 00:00:00\r\n"
+            "  TRACK 02 AUDIO\r\n    TITLE \"Drop\"\r\n    INDEX 01 01:30:00\r\n");
+  Add("7:00");
+  Add("8:00");
+  ASSERT_EQ(Listed().size(), 3u);
+  // The sheet comes first and a folder with them: the source still empties
+  // the list before the sheet fills it, and the folder is left alone.
+  PostDrop(Page(), {WinPath(sheet), WinPath(dir_.Path()), WinPath(source)});
+  ASSERT_TRUE(PumpUntil([&] { return Text(Page(), IDC_SPLIT_SOURCE) == WinPath(source); }, 20000));
+  EXPECT_EQ(Text(Page(), IDC_SPLIT_BITRATE), "Bit Rate: 128 kbps");
+  EXPECT_EQ(Contents(), (std::vector<Line>{{"000:00.00", "", "Intro"}, {"001:30.00", "", "Drop"}}));
+
+  // A file that is no MP3 is refused as Browse refuses it.
+  std::string bad = dir_.File("notes.mp3");
+  test::WriteBytes(bad, test::MakeJunk(5000));
+  MessageBoxWatcher boxes;
+  PostDrop(Page(), {WinPath(bad)});
+  ASSERT_TRUE(boxes.WaitForCount(1));
+  EXPECT_EQ(boxes.Boxes()[0].text, kUnusableFile);
+  EXPECT_EQ(Text(Page(), IDC_SPLIT_SOURCE), WinPath(source));
+}
+
 }  // namespace
 }  // namespace snip::gui

@@ -1,9 +1,14 @@
 // The main window: tab control, the four pages, the message loop.
 #include "app/file_io.h"
+#include "app/win/dropped_files.h"
 #include "app/win/page_run.h"
 #include "app/win/pages.h"
 
 #include <commctrl.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "app/property_list.h"
 #include "resource_ids.h"
@@ -55,6 +60,25 @@ void ChangeTab(HWND mainWindow) {
   CurrentPage = static_cast<HWND>(FindProperty(ListOf(mainWindow), kPropSplitWindow + static_cast<int32_t>(index)));
   ShowWindow(CurrentPage, SW_SHOW);
   SetFocus(CurrentPage);
+}
+
+// Files named on the command line, as Explorer passes them when it opens
+// the program with them: one file is a source for the Split page, several
+// go to the Join page's list. Without any the program starts as always.
+void OpenGivenFiles(HWND mainWindow, HWND splitPage, HWND mergePage) {
+  std::vector<std::string> paths;
+  for (int i = 1; i < __argc; ++i) {
+    if (__argv[i] && (IsFilePath(__argv[i]) || IsFolderPath(__argv[i]))) paths.push_back(__argv[i]);
+  }
+  if (paths.empty()) return;
+  bool join = paths.size() > 1 || IsFolderPath(paths[0]);
+  SendDlgItemMessageA(mainWindow, IDC_MAIN_TABS, TCM_SETCURSEL, join ? 1 : 0, 0);
+  ChangeTab(mainWindow);
+  if (join) {
+    AcceptJoinFiles(mergePage, paths);
+  } else {
+    AcceptSplitFiles(splitPage, paths);
+  }
 }
 
 }  // namespace
@@ -145,6 +169,7 @@ int RunProgram(HINSTANCE instance) {
                                                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
   if (smallIcon) SendMessageA(mainWindow, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon));
   ShowWindow(mainWindow, SW_SHOW);
+  OpenGivenFiles(mainWindow, splitPage, mergePage);
 
   MSG msg = {};
   BOOL got;

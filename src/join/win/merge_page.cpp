@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/win/dropped_files.h"
 #include "app/win/page_run.h"
 #include "app/win/pages.h"
 #include "join/join_engine.h"
@@ -96,6 +97,31 @@ void AddJoinFiles(HWND page) {
   if (tooLong > 0) Warn(page, kJoinPathTooLongMessage);
 }
 
+// Files from outside (dropped, or named when the program starts), in the
+// order given, by the rules of Add: a folder gives its .mp3 files sorted by
+// name, paths over the limit are left out with the same warning.
+void AcceptJoinFiles(HWND page, const std::vector<std::string>& paths) {
+  if (PageRunActive(page)) return;
+  std::vector<std::string> files;
+  for (const std::string& path : paths) {
+    if (IsFolderPath(path)) {
+      for (const std::string& file : Mp3FilesIn(path)) files.push_back(file);
+    } else if (IsFilePath(path)) {
+      files.push_back(path);
+    }
+  }
+  int tooLong = 0;
+  HWND list = GetDlgItem(page, IDC_MERGE_LIST);
+  for (const std::string& file : files) {
+    if (file.size() > kJoinMaxPath) {
+      ++tooLong;
+      continue;
+    }
+    SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(file.c_str()));
+  }
+  if (tooLong > 0) Warn(page, kJoinPathTooLongMessage);
+}
+
 void ChooseJoinDestination(HWND page) {
   char path[kJoinMaxPath + 1] = {};
   OPENFILENAMEA dialog = {};
@@ -170,6 +196,10 @@ INT_PTR CALLBACK MergePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
   switch (message) {
     case WM_INITDIALOG:
       SendDlgItemMessageA(page, IDC_MERGE_LIST, LB_SETHORIZONTALEXTENT, 1000, 0);
+      DragAcceptFiles(page, TRUE);
+      return TRUE;
+    case WM_DROPFILES:
+      AcceptJoinFiles(page, TakeDroppedPaths(reinterpret_cast<HDROP>(wParam)));
       return TRUE;
     case WM_COMMAND:
       switch (LOWORD(wParam)) {

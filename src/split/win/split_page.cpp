@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/file_io.h"
+#include "app/win/dropped_files.h"
 #include "app/win/page_run.h"
 #include "app/win/pages.h"
 #include "mpeg/source_scan.h"
@@ -44,11 +45,15 @@ const char kCueNothingToExport[] = "There are no track times to export.  Please 
 const char kCueOverSource[] = "The .CUE file cannot be written over the source file.  Please choose another name.";
 const char kCueWriteError[] = "There has been a file error while trying to export the track times.  Please try again.";
 
+void ImportCueSheetFrom(HWND page, const char* path);
+
 // Scans a chosen source on a worker, so that a slow scan leaves the window
 // working: its progress shows in the status line and Cancel stops it,
 // leaving the page as it was. The outcome is shown as OpenSource shows it.
-void ScanChosenSource(HWND page, const std::string& path) {
-  StartPageRun(page, kCreateTracksCaption, [path](RunControl& control) -> RunFinish {
+// A sheet given with the source (both dropped at once) is imported once the
+// source is in place, since a new source empties the track list.
+void ScanChosenSource(HWND page, const std::string& path, const std::string& sheetAfter = {}) {
+  StartPageRun(page, kCreateTracksCaption, [path, sheetAfter](RunControl& control) -> RunFinish {
     snip::File file = snip::File::OpenRead(path);
     bool opened = file.IsOpen();
     snip::ScanResult result;
@@ -69,10 +74,11 @@ void ScanChosenSource(HWND page, const std::string& path) {
       result = snip::SourceScan(file);
     }
     bool halted = control.HaltRequested();
-    return [path, opened, result, halted](HWND page) {
+    return [path, opened, result, halted, sheetAfter](HWND page) {
       if (halted) return;
       ShowSourceScan(page, path.c_str(), opened, result);
       ClearTrackMarks(page);
+      if (!sheetAfter.empty()) ImportCueSheetFrom(page, sheetAfter.c_str());
     };
   });
 }
@@ -137,9 +143,7 @@ void CopyText(char* field, size_t fieldSize, const std::string& text) {
   field[n] = '\0';
 }
 
-void ImportCueSheet(HWND page) {
-  char path[snip::kPathChars];
-  if (!ChooseCueSheet(page, false, path)) return;
+void ImportCueSheetFrom(HWND page, const char* path) {
   std::string text;
   if (!snip::ReadCueSheetFile(path, &text)) {
     Warn(page, snip::kCueUnreadableMessage);
@@ -169,6 +173,12 @@ void ImportCueSheet(HWND page) {
   ClearTrackMarks(page);
   for (TrackMark* mark : marks) AddTrackMark(page, mark);
   SetListAlbum(page, sheet.title, sheet.performer);
+}
+
+void ImportCueSheet(HWND page) {
+  char path[snip::kPathChars];
+  if (!ChooseCueSheet(page, false, path)) return;
+  ImportCueSheetFrom(page, path);
 }
 
 // The file name part of a path.
@@ -254,12 +264,38 @@ void OnCommand(HWND page, int id, int notification) {
 
 }  // namespace
 
+// A source and a CUE sheet from outside (dropped, or named when the program
+// starts): the first file that is not a sheet becomes the source as if chosen
+// with Browse, the first sheet is imported as with Import. Folders and the
+// rest are left alone.
+void AcceptSplitFiles(HWND page, const std::vector<std::string>& paths) {
+  if (PageRunActive(page)) return;
+  std::string source, sheet;
+  for (const std::string& path : paths) {
+    if (!IsFilePath(path)) continue;
+    if (HasExtension(path, ".cue")) {
+      if (sheet.empty()) sheet = path;
+    } else if (source.empty()) {
+      source = path;
+    }
+  }
+  if (!source.empty() && source.size() < snip::kPathChars) {
+    ScanChosenSource(page, source, sheet);
+  } else if (!sheet.empty()) {
+    ImportCueSheetFrom(page, sheet.c_str());
+  }
+}
+
 INT_PTR CALLBACK SplitPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
   if (HandlePageRunMessage(page, message, wParam, lParam)) return TRUE;
   switch (message) {
     case WM_INITDIALOG:
       SendDlgItemMessageA(page, IDC_SPLIT_TEMPLATE, EM_LIMITTEXT, 256, 0);
       SetDlgItemTextA(page, IDC_SPLIT_TEMPLATE, "%file% - %track%");
+      DragAcceptFiles(page, TRUE);
+      return TRUE;
+    case WM_DROPFILES:
+      AcceptSplitFiles(page, TakeDroppedPaths(reinterpret_cast<HDROP>(wParam)));
       return TRUE;
     case WM_COMMAND:
       OnCommand(page, LOWORD(wParam), HIWORD(wParam));

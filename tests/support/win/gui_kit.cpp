@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include <chrono>
+#include <cstring>
 
 #include "app/property_list.h"
 #include "app/win/pages.h"
@@ -456,5 +457,24 @@ bool FolderDialogDriver::WaitDone(int timeoutMs) {
 }
 
 std::string WinPath(const std::string& path) { return path; }
+
+void PostDrop(HWND target, const std::vector<std::string>& paths) {
+  std::wstring list;
+  for (const std::string& path : paths) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
+    std::wstring wide(n > 0 ? n : 1, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(), n);
+    list += wide;  // with its terminator
+  }
+  list += L'\0';
+  size_t bytes = sizeof(DROPFILES) + list.size() * sizeof(wchar_t);
+  HGLOBAL block = GlobalAlloc(GHND, bytes);
+  auto* drop = static_cast<DROPFILES*>(GlobalLock(block));
+  drop->pFiles = sizeof(DROPFILES);
+  drop->fWide = TRUE;
+  std::memcpy(reinterpret_cast<char*>(drop) + sizeof(DROPFILES), list.data(), list.size() * sizeof(wchar_t));
+  GlobalUnlock(block);
+  PostMessageW(target, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0);
+}
 
 }  // namespace snip::gui

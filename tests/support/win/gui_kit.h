@@ -145,4 +145,8 @@ class FolderDialogDriver {
 // already Windows paths under Wine).
 std::string WinPath(const std::string& path);
 
+// Drops files on a window as Explorer does: a WM_DROPFILES posted with a
+// DROPFILES block of wide, NUL-separated paths (UTF-8 given here).
+void PostDrop(HWND target, const std::vector<std::string>& paths);
+
 }  // namespace snip::gui
