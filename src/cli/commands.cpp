@@ -8,6 +8,7 @@
 
 #include "app/file_io.h"
 #include "cli/progress.h"
+#include "split/silences.h"
 #include "split/track_list.h"
 #include "join/join_engine.h"
 #include "mpeg/frame_header.h"
@@ -169,6 +170,48 @@ int ScanCommand(const std::string& path) {
   return kExitOk;
 }
 
+namespace {
+
+// The cuts at the silences of a source, with the progress on a terminal and
+// Ctrl+C honoured between reads. False, with the message shown, when none
+// could be looked for.
+bool SilenceCuts(const std::string& source, double thresholdDb, double minSeconds, std::vector<int32_t>* cuts,
+                 int* status) {
+  SilenceOptions options;
+  options.thresholdDb = thresholdDb;
+  options.minSeconds = minSeconds;
+  ProgressBar bar = ProgressBar::ForStandardError();
+  bar.SetLabel("Finding silences...");
+  g_runActive = 1;
+  SilenceSearch search = FindSilences(
+      source, options, [&](int64_t done, int64_t total) { bar.Update(done, total); },
+      [] { return g_haltRequested != 0; });
+  g_runActive = 0;
+  bar.Clear();
+  switch (search.outcome) {
+    case SilenceOutcome::Found:
+      *cuts = search.cuts;
+      return true;
+    case SilenceOutcome::Halted:
+      *status = kExitHalted;
+      return false;
+    default:
+      *status = Refuse(search.message.empty() ? ScanMessage(ScanOutcome::Unusable) : search.message);
+      if (!File::OpenRead(source).IsOpen()) NameUnopened(source);
+      return false;
+  }
+}
+
+}  // namespace
+
+int SilencesCommand(const SilencesOptions& options) {
+  std::vector<int32_t> cuts;
+  int status = kExitOk;
+  if (!SilenceCuts(options.source, options.thresholdDb, options.minSeconds, &cuts, &status)) return status;
+  for (int32_t cut : cuts) std::printf("%s\n", TimeText(cut).c_str());
+  return kExitOk;
+}
+
 int SplitCommand(const SplitOptions& options) {
   if (options.source.empty() || options.nameTemplate.empty()) return Refuse(kSplitNeedInputsMessage);
 
@@ -203,6 +246,12 @@ int SplitCommand(const SplitOptions& options) {
     for (const CueTrack& track : sheet.tracks) list.Add(TimeText(track.offset), track.performer, track.title);
     album = sheet.title;
     albumArtist = sheet.performer;
+  }
+  if (options.silence) {
+    std::vector<int32_t> cuts;
+    int status = kExitOk;
+    if (!SilenceCuts(options.source, options.thresholdDb, options.minSeconds, &cuts, &status)) return status;
+    for (int32_t cut : cuts) list.Add(TimeText(cut));
   }
   for (const std::string& time : options.times) {
     if (list.Add(time) == AddResult::NotATime) {

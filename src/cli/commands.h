@@ -25,6 +25,15 @@ struct SplitOptions {
   bool overwrite = false;  // --overwrite: tracks may replace existing files
   bool tags = false;       // --tags: every track gets tags of its own
   bool exact = false;      // --exact: tracks cut on the very sample, gapless
+  bool silence = false;    // --silence: cut in the middle of each silence found
+  double thresholdDb = -48.0;
+  double minSeconds = 1.0;
+};
+
+struct SilencesOptions {
+  std::string source;
+  double thresholdDb = -48.0;  // --threshold
+  double minSeconds = 1.0;     // --min
 };
 
 struct JoinOptions {
@@ -36,6 +45,8 @@ struct JoinOptions {
 };
 
 int ScanCommand(const std::string& path);
+// Prints the cut found in the middle of each silence, one mmm:ss.hh a line.
+int SilencesCommand(const SilencesOptions& options);
 int SplitCommand(const SplitOptions& options);
 int JoinCommand(const JoinOptions& options);
 

@@ -77,9 +77,34 @@ int main(int argc, char** argv) {
   splitCommand->add_flag("--exact", split.exact,
                          "Exact cuts (gapless): each track starts and ends on the very sample of its marks and plays "
                          "without a click or a gap in a gapless player");
+  CLI::Option* silence = splitCommand->add_flag(
+      "--silence", split.silence, "Cut in the middle of each silence (see the silences command); other cut times "
+                                  "given with --at are added to them");
+  silence->excludes(cue);
+  splitCommand->add_option("--threshold", split.thresholdDb, "With --silence: the level under which a frame is silent, in dBFS")
+      ->type_name("DB")
+      ->capture_default_str()
+      ->check(CLI::Range(-120.0, 0.0));
+  splitCommand->add_option("--min", split.minSeconds, "With --silence: the shortest silence, in seconds")
+      ->type_name("SECONDS")
+      ->capture_default_str()
+      ->check(CLI::Range(0.05, 3600.0));
   splitCommand->callback([&] {
-    if (at->count() == 0 && cue->count() == 0) throw CLI::RequiredError("--at or --cue");
+    if (at->count() == 0 && cue->count() == 0 && !split.silence) throw CLI::RequiredError("--at, --cue or --silence");
   });
+
+  SilencesOptions silences;
+  CLI::App* silencesCommand = app.add_subcommand(
+      "silences", "Decode an MP3 file and print a cut time in the middle of each silence between its songs.");
+  silencesCommand->add_option("SOURCE", silences.source, "The MP3 file")->type_name("")->required();
+  silencesCommand->add_option("--threshold", silences.thresholdDb, "The level under which a frame is silent, in dBFS")
+      ->type_name("DB")
+      ->capture_default_str()
+      ->check(CLI::Range(-120.0, 0.0));
+  silencesCommand->add_option("--min", silences.minSeconds, "The shortest silence, in seconds")
+      ->type_name("SECONDS")
+      ->capture_default_str()
+      ->check(CLI::Range(0.05, 3600.0));
 
   JoinOptions join;
   CLI::App* joinCommand = app.add_subcommand("join", "Join MP3 files, in the order given, into one file.");
@@ -103,5 +128,6 @@ int main(int argc, char** argv) {
   InstallHaltHandler();
   if (scan->parsed()) return ScanCommand(scanPath);
   if (splitCommand->parsed()) return SplitCommand(split);
+  if (silencesCommand->parsed()) return SilencesCommand(silences);
   return JoinCommand(join);
 }
