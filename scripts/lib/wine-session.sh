@@ -32,8 +32,10 @@ start_display() {
 # Everything the tests may depend on is set here, in one place: the fonts the
 # dialogs ask for ("MS Sans Serif", "MS Shell Dlg"), 96 DPI, unmanaged
 # windows and no crash dialog. The display is always 1024x768 at 24 bits.
+# A copy of the prefix at 144 DPI (150 %) serves the display scale test.
 # Changing a setting: raise PREFIX_SETTINGS, and every prefix is made anew.
-PREFIX_SETTINGS=2
+PREFIX_SETTINGS=3
+SCALED_PREFIX="$WIN_BUILD/wineprefix-144dpi"
 WINE_SCREEN="1024x768x24"
 
 ensure_prefix() {
@@ -55,6 +57,21 @@ ensure_prefix() {
     wineserver -w
     echo "$PREFIX_SETTINGS" > "$WINEPREFIX/.snipwise-ready"
   fi
+  if [ "$(cat "$SCALED_PREFIX/.snipwise-ready" 2>/dev/null)" != "$PREFIX_SETTINGS" ]; then
+    make_scaled_prefix "$SCALED_PREFIX" 144
+  fi
+}
+
+# make_scaled_prefix folder dpi: a copy of the prefix with another LogPixels.
+make_scaled_prefix() {
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w
+  rm -rf "$1"
+  cp -a "$WINEPREFIX" "$1"
+  rm -f "$1/.snipwise-ready"
+  WINEPREFIX="$1" wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$2" /f >/dev/null 2>&1
+  WINEPREFIX="$1" wineserver -w
+  echo "$PREFIX_SETTINGS" > "$1/.snipwise-ready"
 }
 
 start_wine_session() {
@@ -65,10 +82,13 @@ start_wine_session() {
   # by the first test instead, they would inherit ctest's pipes and keep it
   # waiting after the test has ended.
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  WINEPREFIX="$SCALED_PREFIX" wineserver -p >/dev/null 2>&1 || true
+  WINEPREFIX="$SCALED_PREFIX" wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 stop_wine_session() {
   wineserver -k >/dev/null 2>&1 || true
+  WINEPREFIX="$SCALED_PREFIX" wineserver -k >/dev/null 2>&1 || true
   if [ -n "$_xvfb_pid" ]; then
     kill "$_xvfb_pid" >/dev/null 2>&1 || true
     wait "$_xvfb_pid" 2>/dev/null || true

@@ -79,12 +79,18 @@ bool ExactCutter::Open(bool* readFailed) {
   int length = 0;
   bool isSummary = false;
   bool failed = false;
-  if (LocateFirstFrame(source_, 0, &header, &length, &isSummary, &failed) && isSummary &&
-      header + length == audioStart_) {
+  bool located = LocateFirstFrame(source_, 0, &header, &length, &isSummary, &failed);
+  if (failed) {
+    if (readFailed) *readFailed = true;
+    return false;
+  }
+  if (located && isSummary && header + length == audioStart_) {
     std::vector<uint8_t> bytes(static_cast<size_t>(length));
-    if (source_.Seek(header) && source_.ReadFull(bytes.data(), bytes.size()) == length) {
-      ReadSummaryFrame(bytes.data(), bytes.size(), &sourceSummary_);
+    if (!source_.Seek(header) || source_.ReadFull(bytes.data(), bytes.size()) != length) {
+      if (readFailed) *readFailed = true;
+      return false;
     }
+    ReadSummaryFrame(bytes.data(), bytes.size(), &sourceSummary_);
   }
   if (sourceSummary_.hasLameTag && sourceSummary_.encoderDelay >= 0) {
     delay_ = sourceSummary_.encoderDelay + kDecoderDelay;

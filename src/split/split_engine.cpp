@@ -348,12 +348,17 @@ SplitOutcome RunSplit(const SplitJob& job, const SplitHooks& hooks, SplitSummary
   size_t exactTracks = 0;
   if (job.exact) {
     ExactCutter counter(source, plan.start, plan.audioEnd);
-    if (job.tagTracks && counter.Open()) {
+    bool countFailed = false;
+    if (job.tagTracks && counter.Open(&countFailed)) {
+      ExactCutter::Result counted = ExactCutter::Result::Written;
       while (hasMark(exactTracks) &&
-             counter.Seek(MarkSample(markTime(exactTracks), counter.SampleRate())) == ExactCutter::Result::Written) {
+             (counted = counter.Seek(MarkSample(markTime(exactTracks), counter.SampleRate()))) ==
+                 ExactCutter::Result::Written) {
         ++exactTracks;
       }
+      countFailed = counted == ExactCutter::Result::ReadFailed;
     }
+    if (countFailed) return SplitOutcome::FileError;
     // Without Layer III frames there is nothing to cut exactly: the audio
     // is cut as without the mode.
     exact = std::make_unique<ExactCutter>(source, plan.start, plan.audioEnd);

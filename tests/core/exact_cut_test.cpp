@@ -6,6 +6,7 @@
 // frames, bytes and a valid tag CRC.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -191,6 +192,59 @@ TEST_F(ExactCut, MpegTwoAndTwoPointFive) {
   CutAndJudge("mpeg2-64", kMarks);
   CutAndJudge("vbr-mpeg2-mono", kMarks);
   CutAndJudge("mpeg25-8", kMarks);
+}
+
+// Every read of the source that fails, wherever it falls in an exact run
+// (the summary frame, the first frames, the cut itself), ends the run as a
+// file error.
+TEST_F(ExactCut, EveryFailedSourceReadIsAFileError) {
+  std::string path = CorpusDir() + "mpeg1-128.mp3";
+  ASSERT_TRUE(FileExists(path));
+  SplitJob job;
+  {
+    File source = File::OpenRead(path);
+    ScanResult scan = SourceScan(source);
+    ASSERT_EQ(scan.outcome, ScanOutcome::Accepted);
+    job.bitrate = scan.bitrate;
+    job.bitrateIndex = scan.bitrateIndex;
+    job.firstFrame = scan.audioStart;
+  }
+  job.sourcePath = path;
+  job.folder = dir_.Path();
+  job.nameTemplate = "%track%";
+  job.marks = {{0, "", ""}, {261, "", ""}};
+  job.exact = true;
+  job.replaceExisting = true;
+  int64_t failedAt = -1;
+  auto run = [&](int failing, int* reads) {
+    *reads = 0;
+    SetFileFaultHook([&](FileOp op, const std::string& file, int64_t position, size_t n) -> int64_t {
+      if (op == FileOp::Read && file == path && ++*reads == failing) {
+        failedAt = position;
+        return -1;
+      }
+      return static_cast<int64_t>(n);
+    });
+    SplitOutcome outcome = RunSplit(job, {}, nullptr);
+    SetFileFaultHook(nullptr);
+    return outcome;
+  };
+  // (Tagged tracks read the source's tags too, which count as absent when
+  // they cannot be read; these tracks are plain.)
+  int total = 0;
+  ASSERT_EQ(run(0, &total), SplitOutcome::Completed);
+  const int64_t id3v1At = static_cast<int64_t>(ReadBytes(path).size()) - 128;
+  // The early reads one by one (tag, summary frame, first frames), then a
+  // few spread over the rest.
+  std::vector<int> failing;
+  for (int k = 1; k <= std::min(total, 40); ++k) failing.push_back(k);
+  for (int k = 1; k <= 4; ++k) failing.push_back(std::max(1, total * k / 4));
+  for (int k : failing) {
+    int reads = 0;
+    SplitOutcome outcome = run(k, &reads);
+    if (failedAt == id3v1At) continue;  // an unreadable ID3v1 tag counts as absent
+    EXPECT_EQ(outcome, SplitOutcome::FileError) << "read " << k << " of " << total << ", at " << failedAt;
+  }
 }
 
 }  // namespace

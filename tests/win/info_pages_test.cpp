@@ -172,6 +172,7 @@ TEST(HelpPage, TextFollowsTheOutline) {
                           "--Tracks To Join--",
                           "--Add--",
                           "--Remove--",
+                          "[ DISPLAY SCALE ]",
                       }));
 }
 

@@ -967,7 +967,7 @@ TEST(Templates, AboutPage) {
                      {Kind::Group, -1, "About MP3 Snipwise", 0, 0, 222, 278},
                      {Kind::Icon, -1, nullptr, 100, 58, 20, 20},
                      {Kind::CentredText, -1, "MP3 Snipwise v1.5\nBuild Version 1.50", 56, 87, 109, 17},
-                     {Kind::Link, IDC_ABOUT_LINK, nullptr, 65, 176, 92, 8},
+                     {Kind::Link, IDC_ABOUT_LINK, nullptr, 65, 176, 92, 10},
                  }});
 }
 
@@ -1031,7 +1031,7 @@ TEST(Resources, VersionIsOnePointFive) {
   EXPECT_NE(version.find(Utf16("1.5.0.0")), std::string::npos);
 }
 
-TEST(Resources, IconHasThreeSizes) {
+TEST(Resources, IconHasFourSizes) {
   // The icon group: a 6-byte header, then 14 bytes for each image.
   std::string group = ResourceBytes(MAKEINTRESOURCEA(IDI_APP_ICON), MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
   ASSERT_GE(group.size(), 6u);
@@ -1039,16 +1039,18 @@ TEST(Resources, IconHasThreeSizes) {
   ASSERT_EQ(group.size(), 6 + 14 * count);
   std::vector<int> sizes;
   for (size_t i = 0; i < count; ++i) sizes.push_back(static_cast<uint8_t>(group[6 + 14 * i]));
-  EXPECT_EQ(sizes, (std::vector<int>{16, 32, 48}));
+  EXPECT_EQ(sizes, (std::vector<int>{16, 32, 48, 0}));  // 0: 256 pixels
   HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP_ICON));
   EXPECT_NE(icon, nullptr);
 }
 
-TEST(Resources, ManifestAsksForCommonControlsSixAndUtf8) {
+TEST(Resources, ManifestAsksForCommonControlsSixUtf8AndPerMonitorScaling) {
   std::string manifest = ResourceBytes(MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));  // RT_MANIFEST
   EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
   EXPECT_NE(manifest.find("version=\"6.0.0.0\""), std::string::npos);
   EXPECT_NE(manifest.find(">UTF-8</activeCodePage>"), std::string::npos);
+  EXPECT_NE(manifest.find(">PerMonitorV2, PerMonitor</dpiAwareness>"), std::string::npos);
+  EXPECT_NE(manifest.find(">true/pm</dpiAware>"), std::string::npos);
 }
 
 }  // namespace

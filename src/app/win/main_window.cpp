@@ -32,6 +32,23 @@ const PageInfo kPages[] = {
     {"About", IDD_ABOUT_PAGE, AboutPageProc, kPropAboutWindow, "About Window"},
 };
 
+// Windows 8.1 and later tell a window of a per-monitor aware program that
+// it moved to a display of another scale.
+constexpr UINT kDpiChangedMessage = 0x02E0;  // WM_DPICHANGED
+
+// The pages' place in the main window's client area: 25 x 40 pixels with
+// the dialog font at 96 DPI, where a dialog unit is 1.5 pixels across and
+// 1.625 down. Held in dialog units, so that it scales as the pages do.
+constexpr int kPageLeft = 25;
+constexpr int kPageTop = 40;
+
+void PlacePage(HWND mainWindow, HWND page, UINT flags) {
+  RECT units = {0, 0, 400, 800};  // 600 x 1300 pixels at 96 DPI
+  MapDialogRect(mainWindow, &units);
+  SetWindowPos(page, HWND_TOP, MulDiv(kPageLeft, units.right, 600), MulDiv(kPageTop, units.bottom, 1300), 0, 0,
+               SWP_NOSIZE | flags);
+}
+
 PropertyEntry* ListOf(HWND window) {
   return reinterpret_cast<PropertyEntry*>(GetWindowLongPtrA(window, GWLP_USERDATA));
 }
@@ -81,7 +98,7 @@ void CreatePages(HWND mainWindow, PropertyEntry* list) {
     HWND window = CreateDialogParamA(module, MAKEINTRESOURCEA(page.templateId), mainWindow, page.proc,
                                      reinterpret_cast<LPARAM>(list));
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(list));
-    SetWindowPos(window, HWND_TOP, 25, 40, 0, 0, SWP_NOSIZE);
+    PlacePage(mainWindow, window, 0);
     AddProperty(list, window, nullptr, page.pageId, page.entryName);
   }
 }
@@ -105,6 +122,20 @@ INT_PTR CALLBACK MainWindowProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_CLOSE:
       DestroyWindow(dialog);
       return FALSE;
+    case kDpiChangedMessage: {
+      // Moved to a display of another scale: the dialog manager scales the
+      // dialogs and their fonts; the window takes the size Windows suggests
+      // and the pages their places for the new scale.
+      const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+      SetWindowPos(dialog, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                   suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+      if (auto* list = ListOf(dialog)) {
+        for (const PageInfo& page : kPages) {
+          PlacePage(dialog, static_cast<HWND>(FindProperty(list, page.pageId)), SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+      }
+      return TRUE;
+    }
     case WM_DESTROY:
       PostQuitMessage(0);
       return FALSE;
@@ -132,6 +163,11 @@ int RunProgram(HINSTANCE instance) {
   HWND mergePage = static_cast<HWND>(FindProperty(list, kPropMergeWindow));
   HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP_ICON));
   SetClassLongPtrA(mainWindow, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
+  // The caption's small icon at the size of this display's scale (the icon
+  // holds 16, 32, 48 and 256 pixel images; the nearest is scaled down).
+  HICON smallIcon = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDI_APP_ICON), IMAGE_ICON,
+                                                  GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+  if (smallIcon) SendMessageA(mainWindow, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon));
   ShowWindow(mainWindow, SW_SHOW);
   OpenGivenFiles(mainWindow, splitPage, mergePage);
 
@@ -150,6 +186,7 @@ int RunProgram(HINSTANCE instance) {
   snip::RemoveUnfinishedOutputs();
   EndPageRuns(1500);
   DestroyIcon(icon);
+  if (smallIcon) DestroyIcon(smallIcon);
   FreePropertyList(list);
   // A failing GetMessageA (-1) ends the loop too, rather than spinning on it.
   return got == 0 ? static_cast<int>(msg.wParam) : 1;
