@@ -185,18 +185,18 @@ ExactJoinResult WriteExactJoin(const std::vector<std::string>& inputs, File& out
   flush();
   if (writeFailed) return ExactJoinResult::WriteFailed;
 
-  SummaryFrameSpec spec;
-  std::memcpy(spec.header, header, 4);
-  spec.vbr = vbr;
-  spec.frames = frames;
-  spec.bytes = static_cast<uint32_t>(bytes);
-  toc.Finish(bytes, samples, spec.toc);
-  spec.lameTag = true;
-  TakeEncoder(first, &spec);
-  spec.encoderDelay = first.hasLameTag && first.encoderDelay >= 0 ? first.encoderDelay : 0;
-  spec.encoderPadding = last.hasLameTag && last.encoderPadding >= 0 ? last.encoderPadding : 0;
-  spec.musicCrc = musicCrc;
-  std::vector<uint8_t> summary = BuildSummaryFrame(spec);
+  SummaryFrameFields fields;
+  std::memcpy(fields.header, header, 4);
+  fields.vbr = vbr;
+  fields.frames = frames;
+  fields.bytes = static_cast<uint32_t>(bytes);
+  toc.Finish(bytes, samples, fields.toc);
+  fields.lameTag = true;
+  TakeEncoder(first, &fields);
+  fields.encoderDelay = first.hasLameTag && first.encoderDelay >= 0 ? first.encoderDelay : 0;
+  fields.encoderPadding = last.hasLameTag && last.encoderPadding >= 0 ? last.encoderPadding : 0;
+  fields.musicCrc = musicCrc;
+  std::vector<uint8_t> summary = BuildSummaryFrame(fields);
   if (summary.size() != static_cast<size_t>(summaryLength)) return ExactJoinResult::WriteFailed;
   if (!output.Seek(summaryAt) || !output.Write(summary.data(), summary.size()) || !output.Seek(summaryAt + bytes)) {
     return ExactJoinResult::WriteFailed;

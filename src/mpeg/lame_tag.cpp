@@ -174,33 +174,33 @@ int SummaryFrameLength(const uint8_t header[4], bool lameTag) {
   return SummaryHeader(header, lameTag, h);
 }
 
-std::vector<uint8_t> BuildSummaryFrame(const SummaryFrameSpec& spec) {
+std::vector<uint8_t> BuildSummaryFrame(const SummaryFrameFields& fields) {
   uint8_t h[4];
-  int length = SummaryHeader(spec.header, spec.lameTag, h);
+  int length = SummaryHeader(fields.header, fields.lameTag, h);
   if (length == 0) return {};
 
   std::vector<uint8_t> frame(static_cast<size_t>(length), 0);
   std::memcpy(frame.data(), h, 4);
   uint8_t* x = frame.data() + XingAt(h);
-  std::memcpy(x, spec.vbr ? "Xing" : "Info", 4);
+  std::memcpy(x, fields.vbr ? "Xing" : "Info", 4);
   Put32(x + 4, kFlagFrames | kFlagBytes | kFlagToc | kFlagQuality);
-  Put32(x + 8, spec.frames);
-  Put32(x + 12, spec.bytes);
-  std::memcpy(x + 16, spec.toc, 100);
-  Put32(x + 116, spec.quality);
-  if (spec.lameTag) {
+  Put32(x + 8, fields.frames);
+  Put32(x + 12, fields.bytes);
+  std::memcpy(x + 16, fields.toc, 100);
+  Put32(x + 116, fields.quality);
+  if (fields.lameTag) {
     uint8_t* t = x + kXingFieldsBytes;
     std::memset(t, ' ', 9);
-    std::memcpy(t, spec.encoder.data(), std::min<size_t>(spec.encoder.size(), 9));
-    t[9] = static_cast<uint8_t>(((spec.tagRevision & 0x0F) << 4) | (spec.vbrMethod & 0x0F));
-    t[10] = static_cast<uint8_t>(std::clamp(spec.lowpass, 0, 255));
-    int delay = std::clamp(spec.encoderDelay, 0, 4095);
-    int padding = std::clamp(spec.encoderPadding, 0, 4095);
+    std::memcpy(t, fields.encoder.data(), std::min<size_t>(fields.encoder.size(), 9));
+    t[9] = static_cast<uint8_t>(((fields.tagRevision & 0x0F) << 4) | (fields.vbrMethod & 0x0F));
+    t[10] = static_cast<uint8_t>(std::clamp(fields.lowpass, 0, 255));
+    int delay = std::clamp(fields.encoderDelay, 0, 4095);
+    int padding = std::clamp(fields.encoderPadding, 0, 4095);
     t[21] = static_cast<uint8_t>(delay >> 4);
     t[22] = static_cast<uint8_t>(((delay & 0x0F) << 4) | (padding >> 8));
     t[23] = static_cast<uint8_t>(padding & 0xFF);
-    Put32(t + 28, spec.bytes);
-    Put16(t + 32, spec.musicCrc);
+    Put32(t + 28, fields.bytes);
+    Put16(t + 32, fields.musicCrc);
     size_t crcAt = static_cast<size_t>(t - frame.data()) + kLameCrcAt;
     Put16(t + kLameCrcAt, Crc16(frame.data(), crcAt));
   }
@@ -231,20 +231,20 @@ void TocBuilder::Finish(int64_t totalBytes, int64_t totalSamples, uint8_t toc[10
   }
 }
 
-void TakeEncoder(const StreamSummary& from, SummaryFrameSpec* spec) {
+void TakeEncoder(const StreamSummary& from, SummaryFrameFields* fields) {
   auto known = [](const char* encoder) {
     return std::strncmp(encoder, "LAME", 4) == 0 || std::strncmp(encoder, "Lavf", 4) == 0 ||
            std::strncmp(encoder, "Lavc", 4) == 0;
   };
   if (from.hasLameTag && known(from.encoder)) {
-    spec->encoder = from.encoder;
-    spec->tagRevision = from.tagRevision;
-    spec->vbrMethod = from.vbrMethod;
-    spec->lowpass = from.lowpass;
+    fields->encoder = from.encoder;
+    fields->tagRevision = from.tagRevision;
+    fields->vbrMethod = from.vbrMethod;
+    fields->lowpass = from.lowpass;
   } else {
-    spec->encoder = "LAME3.100";
+    fields->encoder = "LAME3.100";
   }
-  if (from.hasQuality) spec->quality = from.quality;
+  if (from.hasQuality) fields->quality = from.quality;
 }
 
 }  // namespace snip

@@ -48,7 +48,7 @@ bool ReadSummaryFrame(const uint8_t* frame, size_t bytes, StreamSummary* summary
 // continued from crc (0 to begin).
 uint16_t Crc16(const uint8_t* data, size_t n, uint16_t crc = 0);
 
-struct SummaryFrameSpec {
+struct SummaryFrameFields {
   // Any audio frame header of the stream: the summary frame takes its
   // version, sampling rate, channel mode, copyright, original and emphasis.
   uint8_t header[4] = {0xFF, 0xFB, 0x90, 0x44};
@@ -77,13 +77,13 @@ int SummaryFrameLength(const uint8_t header[4], bool lameTag);
 // Xing fields with all four flags set, then (if asked) the LAME tag closed
 // by its CRC over the frame's bytes before it. Empty when the header is no
 // Layer III header.
-std::vector<uint8_t> BuildSummaryFrame(const SummaryFrameSpec& spec);
+std::vector<uint8_t> BuildSummaryFrame(const SummaryFrameFields& fields);
 
 // Names the encoder of a summary frame after the stream it was cut from:
 // that stream's string and settings when its LAME tag starts with "LAME",
 // "Lavf" or "Lavc" (the only ones decoders take the delay and padding from),
 // otherwise "LAME3.100", whose conventions the delay and padding follow.
-void TakeEncoder(const StreamSummary& from, SummaryFrameSpec* spec);
+void TakeEncoder(const StreamSummary& from, SummaryFrameFields* fields);
 
 // The Xing table of contents of a stream, gathered while its frames go by in
 // a bounded record (at most 2048 points, thinned by half when full), so that

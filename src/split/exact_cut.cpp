@@ -243,18 +243,18 @@ ExactCutter::Result ExactCutter::WriteTrack(File& track, int64_t from, int64_t t
   // frame and the warm-up) and everything after the track's last sample.
   const int64_t rawMark = spf + (mark - firstIndex_ * spf);
   const int64_t rawEnd = spf + (std::max(end, mark) - firstIndex_ * spf);
-  SummaryFrameSpec spec;
-  std::memcpy(spec.header, header_, 4);
-  spec.vbr = vbr;
-  spec.frames = frames;
-  spec.bytes = static_cast<uint32_t>(bytes);
-  toc.Finish(bytes, samples, spec.toc);
-  spec.lameTag = true;
-  TakeEncoder(sourceSummary_, &spec);
-  spec.encoderDelay = static_cast<int>(std::clamp<int64_t>(rawMark - kDecoderDelay, 0, kMaxTagField));
-  spec.encoderPadding = static_cast<int>(std::clamp<int64_t>(samples + kDecoderDelay - rawEnd, 0, kMaxTagField));
-  spec.musicCrc = musicCrc;
-  std::vector<uint8_t> summary = BuildSummaryFrame(spec);
+  SummaryFrameFields fields;
+  std::memcpy(fields.header, header_, 4);
+  fields.vbr = vbr;
+  fields.frames = frames;
+  fields.bytes = static_cast<uint32_t>(bytes);
+  toc.Finish(bytes, samples, fields.toc);
+  fields.lameTag = true;
+  TakeEncoder(sourceSummary_, &fields);
+  fields.encoderDelay = static_cast<int>(std::clamp<int64_t>(rawMark - kDecoderDelay, 0, kMaxTagField));
+  fields.encoderPadding = static_cast<int>(std::clamp<int64_t>(samples + kDecoderDelay - rawEnd, 0, kMaxTagField));
+  fields.musicCrc = musicCrc;
+  std::vector<uint8_t> summary = BuildSummaryFrame(fields);
   if (summary.size() != static_cast<size_t>(summaryLength)) return Result::WriteFailed;
 
   if (!out.empty() && !track.Write(out.data(), out.size())) return Result::WriteFailed;

@@ -66,9 +66,9 @@ FrameTimeCutter::Result FrameTimeCutter::CopyTrack(File& track, int64_t cutHundr
 
   // The Xing frame takes the format of the track's first frame; its place is
   // held by zeros until the track's frames are counted.
-  SummaryFrameSpec spec;
-  std::memcpy(spec.header, pending_.data, 4);
-  const int summaryLength = SummaryFrameLength(spec.header, false);
+  SummaryFrameFields fields;
+  std::memcpy(fields.header, pending_.data, 4);
+  const int summaryLength = SummaryFrameLength(fields.header, false);
   if (summaryLength <= 0) return Result::ReadFailed;
   std::vector<uint8_t> summary(static_cast<size_t>(summaryLength), 0);
   if (!Put(track, summary.data(), summary.size())) return Result::WriteFailed;
@@ -90,11 +90,11 @@ FrameTimeCutter::Result FrameTimeCutter::CopyTrack(File& track, int64_t cutHundr
   }
   if (!Flush(track)) return Result::WriteFailed;
 
-  spec.vbr = true;
-  spec.frames = frames;
-  spec.bytes = static_cast<uint32_t>(std::min<int64_t>(bytes, UINT32_MAX));
-  toc.Finish(bytes, samples, spec.toc);
-  summary = BuildSummaryFrame(spec);
+  fields.vbr = true;
+  fields.frames = frames;
+  fields.bytes = static_cast<uint32_t>(std::min<int64_t>(bytes, UINT32_MAX));
+  toc.Finish(bytes, samples, fields.toc);
+  summary = BuildSummaryFrame(fields);
   if (summary.size() != static_cast<size_t>(summaryLength)) return Result::WriteFailed;
   if (!track.Seek(base) || !track.Write(summary.data(), summary.size()) || !track.Seek(base + bytes)) {
     return Result::WriteFailed;
