@@ -26,6 +26,22 @@ void UseUtf8Console() {
 }  // namespace
 #endif
 
+namespace {
+
+// --threshold and --min, as the silences command and split --silence take them.
+void AddSilenceOptions(CLI::App* command, double* thresholdDb, double* minSeconds, const std::string& lead) {
+  command->add_option("--threshold", *thresholdDb, lead + "the level under which a frame is silent, in dBFS")
+      ->type_name("DB")
+      ->capture_default_str()
+      ->check(CLI::Range(-120.0, 0.0));
+  command->add_option("--min", *minSeconds, lead + "the shortest silence, in seconds")
+      ->type_name("SECONDS")
+      ->capture_default_str()
+      ->check(CLI::Range(0.05, 3600.0));
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace snip::cli;
 #ifdef _WIN32
@@ -81,14 +97,7 @@ int main(int argc, char** argv) {
       "--silence", split.silence, "Cut in the middle of each silence (see the silences command); other cut times "
                                   "given with --at are added to them");
   silence->excludes(cue);
-  splitCommand->add_option("--threshold", split.thresholdDb, "With --silence: the level under which a frame is silent, in dBFS")
-      ->type_name("DB")
-      ->capture_default_str()
-      ->check(CLI::Range(-120.0, 0.0));
-  splitCommand->add_option("--min", split.minSeconds, "With --silence: the shortest silence, in seconds")
-      ->type_name("SECONDS")
-      ->capture_default_str()
-      ->check(CLI::Range(0.05, 3600.0));
+  AddSilenceOptions(splitCommand, &split.thresholdDb, &split.minSeconds, "With --silence: ");
   splitCommand->callback([&] {
     if (at->count() == 0 && cue->count() == 0 && !split.silence) throw CLI::RequiredError("--at, --cue or --silence");
   });
@@ -97,14 +106,7 @@ int main(int argc, char** argv) {
   CLI::App* silencesCommand = app.add_subcommand(
       "silences", "Decode an MP3 file and print a cut time in the middle of each silence between its songs.");
   silencesCommand->add_option("SOURCE", silences.source, "The MP3 file")->type_name("")->required();
-  silencesCommand->add_option("--threshold", silences.thresholdDb, "The level under which a frame is silent, in dBFS")
-      ->type_name("DB")
-      ->capture_default_str()
-      ->check(CLI::Range(-120.0, 0.0));
-  silencesCommand->add_option("--min", silences.minSeconds, "The shortest silence, in seconds")
-      ->type_name("SECONDS")
-      ->capture_default_str()
-      ->check(CLI::Range(0.05, 3600.0));
+  AddSilenceOptions(silencesCommand, &silences.thresholdDb, &silences.minSeconds, "");
 
   JoinOptions join;
   CLI::App* joinCommand = app.add_subcommand("join", "Join MP3 files, in the order given, into one file.");
