@@ -8,6 +8,7 @@
 #define IDD_MERGE_PAGE 112
 #define IDD_HELP_PAGE 113
 #define IDD_TRACK_INFO 119
+#define IDD_WAVEFORM 121
 #define IDD_FIND_SILENCES 120
 
 // Other resources
@@ -49,6 +50,7 @@
 #define IDC_SPLIT_TAGS 1029
 #define IDC_SPLIT_EXACT 1031
 #define IDC_SPLIT_FIND_SILENCES 1033
+#define IDC_SPLIT_WAVEFORM 1034
 
 // Merge page
 #define IDC_MERGE_DESTINATION 1001
@@ -74,3 +76,11 @@
 // Find silences dialog
 #define IDC_SILENCE_THRESHOLD 1060
 #define IDC_SILENCE_MIN 1061
+
+// Waveform window
+#define IDC_WAVE_VIEW 1070
+#define IDC_WAVE_ZOOM_IN 1071
+#define IDC_WAVE_ZOOM_OUT 1072
+#define IDC_WAVE_WHOLE 1073
+#define IDC_WAVE_ADD_MARK 1074
+#define IDC_WAVE_CURSOR 1075

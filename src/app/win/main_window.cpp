@@ -12,6 +12,7 @@
 
 #include "app/property_list.h"
 #include "resource_ids.h"
+#include "split/win/waveform_window.h"
 
 HWND CurrentPage = nullptr;
 
@@ -174,6 +175,7 @@ int RunProgram(HINSTANCE instance) {
   MSG msg = {};
   BOOL got;
   while ((got = GetMessageA(&msg, nullptr, 0, 0)) > 0) {
+    if (HWND wave = WaveformWindow(); wave && IsDialogMessageA(wave, &msg)) continue;
     if (IsDialogMessageA(splitPage, &msg)) continue;
     if (IsDialogMessageA(mergePage, &msg)) continue;
     if (IsDialogMessageA(mainWindow, &msg)) continue;

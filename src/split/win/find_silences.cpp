@@ -55,14 +55,12 @@ bool ReadNumber(HWND dialog, int id, double low, double high, double* value) {
 // Adds a mark for every cut by the rules of a typed time (duplicates are
 // left out); what the time edit held stays there.
 void AddCutMarks(HWND page, const std::vector<int32_t>& cuts) {
-  std::string typed = ControlText(page, IDC_SPLIT_TIME);
   for (int32_t cut : cuts) {
     TrackMark* mark = NewTrackMark();
     if (!mark) break;
     snip::FormatTimeText(cut, mark->timeText, sizeof(mark->timeText));
-    AddTrackMark(page, mark);
+    InsertTrackMark(page, mark);
   }
-  SetDlgItemTextA(page, IDC_SPLIT_TIME, typed.c_str());
 }
 
 }  // namespace

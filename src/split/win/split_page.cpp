@@ -1,6 +1,6 @@
 // The Split page: choosing the source and the destination folder, the field
-// help, the track timing list's buttons (Find Silences has its own file), CUE
-// sheet import and export, and the Create Tracks button.
+// help, the track timing list's buttons (Find Silences and Waveform have their
+// own files), CUE sheet import and export, and the Create Tracks button.
 #include <windows.h>
 
 #include <commdlg.h>
@@ -26,6 +26,7 @@
 #include "split/track_naming.h"
 #include "split/win/split_worker.h"
 #include "split/win/track_marks.h"
+#include "split/win/waveform_window.h"
 
 namespace {
 
@@ -78,6 +79,7 @@ void ScanChosenSource(HWND page, const std::string& path, const std::string& she
     return [path, opened, result, halted, sheetAfter](HWND page) {
       if (halted) return;
       ShowSourceScan(page, path.c_str(), opened, result);
+      WaveformSourceChanged(page);
       ClearTrackMarks(page);
       if (!sheetAfter.empty()) ImportCueSheetFrom(page, sheetAfter.c_str());
     };
@@ -230,6 +232,11 @@ void OnCommand(HWND page, int id, int notification) {
       break;
     case IDC_SPLIT_LIST:
       if (notification == LBN_DBLCLK) OpenTrackInfo(page);
+      if (notification == LBN_SELCHANGE) {
+        LRESULT selected = SendDlgItemMessageA(page, IDC_SPLIT_LIST, LB_GETCURSEL, 0, 0);
+        const TrackMark* mark = selected == LB_ERR ? nullptr : TrackMarkAt(page, static_cast<int>(selected));
+        if (mark) WaveformShowMark(mark->offset);
+      }
       break;
     case IDC_SPLIT_NAMING:
       OpenTrackInfo(page);
@@ -260,6 +267,9 @@ void OnCommand(HWND page, int id, int notification) {
       break;
     case IDC_SPLIT_FIND_SILENCES:
       OnFindSilences(page);
+      break;
+    case IDC_SPLIT_WAVEFORM:
+      OpenWaveform(page);
       break;
     default:
       break;
@@ -305,6 +315,7 @@ INT_PTR CALLBACK SplitPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
       OnCommand(page, LOWORD(wParam), HIWORD(wParam));
       return FALSE;
     case WM_DESTROY:
+      CloseWaveform();        // it draws the list's marks
       ClearTrackMarks(page);  // the lines own their marks
       return FALSE;
   }

@@ -12,6 +12,7 @@
 #include "resource_ids.h"
 #include "split/time_text.h"
 #include "split/track_list.h"
+#include "split/win/waveform_window.h"
 
 namespace {
 
@@ -75,7 +76,7 @@ long LiveTrackMarks() { return liveMarks.load(); }
 
 void SetTrackMarkAllocHook(TrackMarkAllocHook hook) { allocHook = hook; }
 
-bool AddTrackMark(HWND page, TrackMark* mark) {
+bool InsertTrackMark(HWND page, TrackMark* mark) {
   if (!mark) return false;
   HWND list = ListOf(page);
   mark->timeText[sizeof(mark->timeText) - 1] = '\0';
@@ -112,9 +113,44 @@ bool AddTrackMark(HWND page, TrackMark* mark) {
     }
     return Reject(mark);
   }
+  WaveformMarksChanged();
+  return true;
+}
 
+bool AddTrackMark(HWND page, TrackMark* mark) {
+  if (!InsertTrackMark(page, mark)) return false;
   SetDlgItemTextA(page, IDC_SPLIT_TIME, "");
   SetFocus(GetDlgItem(page, IDC_SPLIT_TIME));
+  return true;
+}
+
+bool MoveTrackMark(HWND page, int index, int32_t offset) {
+  HWND list = ListOf(page);
+  TrackMark* mark = MarkOfLine(list, index);
+  if (!mark || mark->offset == 0 || offset <= 0 || offset == mark->offset) return false;
+  LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+  std::vector<int32_t> others;
+  for (LRESULT i = 0; i < count; ++i) {
+    const TrackMark* line = i == index ? nullptr : MarkOfLine(list, i);
+    if (line) others.push_back(line->offset);
+  }
+  if (snip::PlaceMark(others, offset) != snip::MarkPlace::Add) return false;
+  // The line goes and comes back at its new place with the same mark.
+  int32_t old = mark->offset;
+  SendMessageA(list, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
+  mark->offset = offset;
+  snip::FormatTimeText(offset, mark->timeText, sizeof(mark->timeText));
+  LRESULT placed = InsertLine(list, mark);
+  if (placed < 0) {
+    mark->offset = old;
+    snip::FormatTimeText(old, mark->timeText, sizeof(mark->timeText));
+    placed = InsertLine(list, mark);
+    if (placed < 0) FreeTrackMark(mark);  // the list took neither
+    WaveformMarksChanged();
+    return false;
+  }
+  SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(placed), 0);
+  WaveformMarksChanged();
   return true;
 }
 
@@ -154,6 +190,7 @@ void RemoveSelectedTime(HWND page) {
   SendMessageA(list, LB_DELETESTRING, static_cast<WPARAM>(selected), 0);
   WPARAM next = selected < count - 1 ? static_cast<WPARAM>(selected) : static_cast<WPARAM>(-1);
   SendMessageA(list, LB_SETCURSEL, next, 0);
+  WaveformMarksChanged();
 }
 
 void ClearTrackMarks(HWND page) {
@@ -165,6 +202,7 @@ void ClearTrackMarks(HWND page) {
   }
   SendMessageA(list, LB_RESETCONTENT, 0, 0);
   DropListAlbum(page);
+  WaveformMarksChanged();
 }
 
 void SetListAlbum(HWND page, const std::string& title, const std::string& performer) {
@@ -211,6 +249,7 @@ INT_PTR CALLBACK TrackInfoDialog(HWND dialog, UINT message, WPARAM wParam, LPARA
           if (!mark) return TRUE;
           GetDlgItemTextA(dialog, IDC_TRACK_ARTIST, mark->artist, static_cast<int>(sizeof(mark->artist)));
           GetDlgItemTextA(dialog, IDC_TRACK_TITLE, mark->title, static_cast<int>(sizeof(mark->title)));
+          WaveformMarksChanged();
           EndDialog(dialog, IDOK);
           return TRUE;
         }

@@ -33,6 +33,13 @@ void SetTrackMarkAllocHook(TrackMarkAllocHook hook);
 // the list, edit 1009 and the focus stay as they were. On success edit 1009
 // is emptied and given the focus.
 bool AddTrackMark(HWND page, TrackMark* mark);
+// The same without touching edit 1009 or the focus (marks that were not
+// typed).
+bool InsertTrackMark(HWND page, TrackMark* mark);
+// Moves the mark of line index (not the "000:00.00" marker) to offset by the
+// rules of a typed time, keeping its artist and title, and selects its line.
+// False, with the list as it was, when the time is taken or not after 0.
+bool MoveTrackMark(HWND page, int index, int32_t offset);
 
 // Add Time (1005): the first 9 characters of edit 1009 as a new mark.
 bool AddTimeFromEdit(HWND page);
