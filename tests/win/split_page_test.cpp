@@ -17,9 +17,11 @@
 
 #include "app/file_io.h"
 #include "app/win/page_run.h"
+#include "split/time_text.h"
 #include "split/win/open_source.h"
 #include "resource_ids.h"
 #include "split/win/track_marks.h"
+#include "split/win/waveform_window.h"
 #include "support/mpeg_frames.h"
 #include "support/win/gui_kit.h"
 
@@ -650,6 +652,128 @@ TEST_F(SplitPageTest, FindSilencesAddsAMarkInEachPause) {
   EXPECT_EQ(boxes.Boxes()[6].text,
             "The MP3 decoder of this system could not be loaded, so no silences can be found.");
   EXPECT_EQ(boxes.Boxes()[6].icon, MB_ICONWARNING);
+}
+
+// ---- the waveform -----------------------------------------------------------------
+
+// The waveform view as it draws itself, one pixel (0xRRGGBB) a cell.
+struct Picture {
+  int width = 0, height = 0;
+  std::vector<uint32_t> pixels;
+  uint32_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+};
+
+Picture Draw(HWND view) {
+  RECT area;
+  GetClientRect(view, &area);
+  Picture picture;
+  picture.width = area.right;
+  picture.height = area.bottom;
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = picture.width;
+  info.bmiHeader.biHeight = -picture.height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(dc, bitmap);
+  SendMessageA(view, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+  GdiFlush();
+  const auto* cells = static_cast<const uint32_t*>(bits);
+  picture.pixels.assign(cells, cells + static_cast<size_t>(picture.width) * picture.height);
+  for (uint32_t& cell : picture.pixels) cell &= 0xFFFFFF;
+  SelectObject(dc, old);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
+  return picture;
+}
+
+// Cells of column x of the wave (below the ruler) in a colour, the centre
+// line left out; red cells are the mark lines'.
+int Cells(const Picture& picture, int x, bool red) {
+  int top = WaveformRulerHeight(), centre = (top + picture.height) / 2, count = 0;
+  for (int y = top; y < picture.height; ++y) {
+    if (std::abs(y - centre) <= 1) continue;
+    uint32_t cell = picture.At(x, y);
+    int r = cell >> 16 & 0xFF, g = cell >> 8 & 0xFF, b = cell & 0xFF;
+    bool isRed = r > 150 && g < 100 && b < 100;
+    if (red ? isRed : (cell != 0xFFFFFF && !isRed)) ++count;
+  }
+  return count;
+}
+
+TEST_F(SplitPageTest, WaveformShowsTheLoudnessAndTheMarksAndMovesThem) {
+  std::string corpus = test::CorpusDir();
+  if (corpus.empty() || !test::FileExists(corpus + "pauses-cbr.mp3")) GTEST_SKIP() << "no corpus";
+  std::string source = WinPath(corpus + "pauses-cbr.mp3");
+  for (char& c : source) c = c == '/' ? '\\' : c;  // as the dialog is typed into
+  ChooseSource(source);
+  ASSERT_TRUE(PumpUntil([&] { return !PageRunActive(Page()) && !Text(Page(), IDC_SPLIT_SOURCE).empty(); }));
+  Add("0:06.50");
+  Click(Page(), IDC_SPLIT_WAVEFORM);
+  HWND wave = WaveformWindow();
+  ASSERT_NE(wave, nullptr);
+  ASSERT_TRUE(PumpUntil([] { return WaveformReady(); }, 30000));
+  HWND view = GetDlgItem(wave, IDC_WAVE_VIEW);
+  int height = 0;
+  {
+    Picture picture = Draw(view);
+    height = picture.height - WaveformRulerHeight();
+    // Inside the pauses (digital silence, then hiss at -70 dBFS) the wave
+    // keeps to the centre line; in the songs it does not.
+    for (int32_t quiet : {600, 700, 1200, 1350}) EXPECT_LE(Cells(picture, WaveformColumnOf(quiet), false), 2) << quiet;
+    for (int32_t loud : {300, 1000, 1550, 1800}) EXPECT_GE(Cells(picture, WaveformColumnOf(loud), false), 10) << loud;
+    // The mark's line, and none where there is no mark.
+    EXPECT_GE(Cells(picture, WaveformColumnOf(650), true), height / 2);
+    EXPECT_EQ(Cells(picture, WaveformColumnOf(1000), true), 0);
+  }
+
+  // A click sets the cursor; Add Mark adds its time by the list's rules.
+  int x = WaveformColumnOf(1500);
+  SendMessageA(view, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, 40));
+  SendMessageA(view, WM_LBUTTONUP, 0, MAKELPARAM(x, 40));
+  char cursor[32] = {};
+  FormatTimeText(WaveformTimeAt(x), cursor, sizeof(cursor));
+  EXPECT_EQ(Text(wave, IDC_WAVE_CURSOR), std::string("Cursor: ") + cursor);
+  EXPECT_NEAR(WaveformTimeAt(x), 1500, 10);
+  Click(wave, IDC_WAVE_ADD_MARK);
+  Click(wave, IDC_WAVE_ADD_MARK);  // the same time again: no second line
+  EXPECT_EQ(Listed(), (Lines{"000:00.00", "000:06.50", cursor}));
+
+  // Dragging a mark's line moves the mark.
+  int from = WaveformColumnOf(650), to = WaveformColumnOf(700);
+  SendMessageA(view, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(from, 40));
+  SendMessageA(view, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(to, 40));
+  SendMessageA(view, WM_LBUTTONUP, 0, MAKELPARAM(to, 40));
+  char moved[32] = {};
+  FormatTimeText(WaveformTimeAt(to), moved, sizeof(moved));
+  EXPECT_EQ(Listed(), (Lines{"000:00.00", moved, cursor}));
+  EXPECT_GE(Cells(Draw(view), to, true), height / 2);
+
+  // Zoomed in around the cursor, selecting a line of the list brings its
+  // mark into view.
+  x = WaveformColumnOf(300);
+  SendMessageA(view, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, 40));
+  SendMessageA(view, WM_LBUTTONUP, 0, MAKELPARAM(x, 40));
+  for (int i = 0; i < 4; ++i) Click(wave, IDC_WAVE_ZOOM_IN);
+  EXPECT_NEAR(WaveformColumnOf(300), x, 2);
+  RECT area;
+  GetClientRect(view, &area);
+  EXPECT_FALSE(WaveformColumnOf(1500) >= 0 && WaveformColumnOf(1500) < area.right);
+  ListSelect(Page(), IDC_SPLIT_LIST, 2);
+  SendMessageA(Page(), WM_COMMAND, MAKEWPARAM(IDC_SPLIT_LIST, LBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(GetDlgItem(Page(), IDC_SPLIT_LIST)));
+  EXPECT_GE(WaveformColumnOf(1500), 0);
+  EXPECT_LT(WaveformColumnOf(1500), area.right);
+
+  // The list emptied shows at once; Escape closes the window.
+  Click(Page(), IDC_SPLIT_CLEAR);
+  EXPECT_EQ(Cells(Draw(view), WaveformColumnOf(1500), true), 0);
+  PressKey(view, VK_ESCAPE);
+  PumpFor(50);
+  EXPECT_EQ(WaveformWindow(), nullptr);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "app/property_list.h"
 #include "app/win/pages.h"
 #include "resource_ids.h"
+#include "split/win/waveform_window.h"
 
 namespace snip::gui {
 
@@ -128,8 +129,10 @@ void Pump() {
   MSG msg;
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) continue;
-    bool taken = false;
+    // As the program's loop: the waveform window first, then the pages.
+    bool taken = WaveformWindow() && IsDialogMessageA(WaveformWindow(), &msg);
     for (HWND dialog : dialogOrder) {
+      if (taken) break;
       if (dialog && IsWindow(dialog) && IsDialogMessageA(dialog, &msg)) {
         taken = true;
         break;
