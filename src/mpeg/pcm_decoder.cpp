@@ -67,8 +67,9 @@ std::unique_ptr<PcmDecoder> MakePcmDecoder(std::string* error) {
     if (error) *error = kNoDecoderMessage;
     return nullptr;
   }
+  // Samples count from the first frame handed over: no gapless trimming.
+  mpg123_param(handle, MPG123_FLAGS, MPG123_QUIET, 0);
   // Every rate and channel count the stream may have, always as 16-bit.
-  mpg123_param(handle, MPG123_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0);
   mpg123_format_none(handle);
   const long* rates = nullptr;
   size_t count = 0;
@@ -117,7 +118,7 @@ class AcmDecoder : public PcmDecoder {
       pcm->insert(pcm->end(), samples, samples + header.cbDstLengthUsed / sizeof(int16_t));
       pending_.erase(pending_.begin(), pending_.begin() + header.cbSrcLengthUsed);
       // The codec keeps what does not make a whole frame for the next call.
-      if (header.cbSrcLengthUsed == 0 || (!last && pending_.size() < 4096)) break;
+      if (header.cbSrcLengthUsed == 0) break;
     }
     return true;
   }
