@@ -101,8 +101,12 @@ class AcmDecoder : public PcmDecoder {
     const bool last = n == 0;
     while (!pending_.empty()) {
       DWORD want = 0;
-      DWORD source = static_cast<DWORD>(std::min<size_t>(pending_.size(), 64 * 1024));
-      if (acmStreamSize(stream_, source, &want, ACM_STREAMSIZEF_SOURCE) != 0 || want == 0) want = 1 << 20;
+      DWORD source = static_cast<DWORD>(std::min<size_t>(pending_.size(), 16 * 1024));
+      // Room for every frame the bytes can hold, at the lowest bitrate: the
+      // codec's own estimate goes by the first frame's bitrate, and a
+      // variable-bitrate stream's quiet frames are far smaller.
+      DWORD room = (source / leastFrameBytes_ + 2) * static_cast<DWORD>(frameSamples_ * channels_ * 2);
+      if (acmStreamSize(stream_, source, &want, ACM_STREAMSIZEF_SOURCE) != 0 || want < room) want = room;
       out_.resize(want);
       ACMSTREAMHEADER header = {};
       header.cbStruct = sizeof header;
@@ -161,6 +165,9 @@ class AcmDecoder : public PcmDecoder {
       }
       channels_ = channels;
       rate_ = rate;
+      const bool mpeg1 = HeaderVersionBits(h) == 3;
+      frameSamples_ = mpeg1 ? 1152 : 576;
+      leastFrameBytes_ = static_cast<DWORD>(frameSamples_ / 8 * (mpeg1 ? 32000 : 8000) / rate);
       pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
       return true;
     }
@@ -173,6 +180,8 @@ class AcmDecoder : public PcmDecoder {
   std::vector<uint8_t> out_;
   int channels_ = 0;
   int rate_ = 0;
+  int frameSamples_ = 1152;
+  DWORD leastFrameBytes_ = 1;
 };
 
 }  // namespace
