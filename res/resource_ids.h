@@ -8,6 +8,7 @@
 #define IDD_MERGE_PAGE 112
 #define IDD_HELP_PAGE 113
 #define IDD_TRACK_INFO 119
+#define IDD_FIND_SILENCES 120
 
 // Other resources
 #define IDI_APP_ICON 103
@@ -47,6 +48,7 @@
 #define IDC_SPLIT_NAMING 1028
 #define IDC_SPLIT_TAGS 1029
 #define IDC_SPLIT_EXACT 1031
+#define IDC_SPLIT_FIND_SILENCES 1033
 
 // Merge page
 #define IDC_MERGE_DESTINATION 1001
@@ -68,3 +70,7 @@
 // Track info dialog
 #define IDC_TRACK_ARTIST 1058
 #define IDC_TRACK_TITLE 1059
+
+// Find silences dialog
+#define IDC_SILENCE_THRESHOLD 1060
+#define IDC_SILENCE_MIN 1061

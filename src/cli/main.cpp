@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "split/silences.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -33,11 +34,11 @@ void AddSilenceOptions(CLI::App* command, double* thresholdDb, double* minSecond
   command->add_option("--threshold", *thresholdDb, lead + "the level under which a frame is silent, in dBFS")
       ->type_name("DB")
       ->capture_default_str()
-      ->check(CLI::Range(-120.0, 0.0));
+      ->check(CLI::Range(snip::kLowestThresholdDb, snip::kHighestThresholdDb));
   command->add_option("--min", *minSeconds, lead + "the shortest silence, in seconds")
       ->type_name("SECONDS")
       ->capture_default_str()
-      ->check(CLI::Range(0.05, 3600.0));
+      ->check(CLI::Range(snip::kShortestSilence, snip::kLongestSilence));
 }
 
 }  // namespace

@@ -20,6 +20,12 @@ struct SilenceOptions {
   int threads = 0;
 };
 
+// What the command line and the Split page accept.
+inline constexpr double kLowestThresholdDb = -120.0;
+inline constexpr double kHighestThresholdDb = 0.0;
+inline constexpr double kShortestSilence = 0.05;  // seconds
+inline constexpr double kLongestSilence = 3600.0;
+
 // The rule on a stream of levels, one per block of samples. A long recording
 // is measured in consecutive stretches, each by its own finder, and the
 // stretches are then joined in order (Append), so that a silence across a seam

@@ -3,14 +3,20 @@
 // CUE sheet import and export.
 #include <windows.h>
 
+#include <mmreg.h>
+#include <mmsystem.h>
+#include <msacm.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/file_io.h"
+#include "app/win/page_run.h"
 #include "split/win/open_source.h"
 #include "resource_ids.h"
 #include "split/win/track_marks.h"
@@ -538,6 +544,112 @@ TEST_F(SplitPageTest, DroppedSourceAndSheetAreTakenAsBrowseAndImportTakeThem) {
   ASSERT_TRUE(boxes.WaitForCount(1));
   EXPECT_EQ(boxes.Boxes()[0].text, kUnusableFile);
   EXPECT_EQ(Text(Page(), IDC_SPLIT_SOURCE), WinPath(source));
+}
+
+// ---- finding the silences -------------------------------------------------------
+
+// Seconds of a line of the list.
+double LineSeconds(const std::string& line) {
+  int minutes = 0, seconds = 0, hundredths = 0;
+  EXPECT_EQ(std::sscanf(line.c_str(), "%d:%d.%d", &minutes, &seconds, &hundredths), 3) << line;
+  return minutes * 60 + seconds + hundredths / 100.0;
+}
+
+// The system's MPEG Layer-3 codecs switched off while it lives, as on a
+// system stripped of them.
+class Mp3CodecsOff {
+ public:
+  Mp3CodecsOff() {
+    acmDriverEnum(
+        [](HACMDRIVERID id, DWORD_PTR self, DWORD) -> BOOL {
+          HACMDRIVER driver = nullptr;
+          if (acmDriverOpen(&driver, id, 0) != 0) return TRUE;
+          ACMFORMATTAGDETAILSA details = {};
+          details.cbStruct = sizeof(details);
+          details.dwFormatTag = WAVE_FORMAT_MPEGLAYER3;
+          bool decodes = acmFormatTagDetailsA(driver, &details, ACM_FORMATTAGDETAILSF_FORMATTAG) == 0;
+          acmDriverClose(driver, 0);
+          if (decodes && acmDriverPriority(id, 0, ACM_DRIVERPRIORITYF_DISABLE) == 0) {
+            reinterpret_cast<Mp3CodecsOff*>(self)->off_.push_back(id);
+          }
+          return TRUE;
+        },
+        reinterpret_cast<DWORD_PTR>(this), 0);
+  }
+  ~Mp3CodecsOff() {
+    for (HACMDRIVERID id : off_) acmDriverPriority(id, 0, ACM_DRIVERPRIORITYF_ENABLE);
+  }
+  size_t Count() const { return off_.size(); }
+
+ private:
+  std::vector<HACMDRIVERID> off_;
+};
+
+TEST_F(SplitPageTest, FindSilencesAddsAMarkInEachPause) {
+  std::string corpus = test::CorpusDir();
+  if (corpus.empty() || !test::FileExists(corpus + "pauses-cbr.mp3")) GTEST_SKIP() << "no corpus";
+  MessageBoxWatcher boxes;
+  Click(Page(), IDC_SPLIT_FIND_SILENCES);
+  ASSERT_TRUE(boxes.WaitForCount(1));
+  EXPECT_EQ(boxes.Boxes()[0].text, "Please choose a source file and a destination name before you continue.");
+
+  std::string source = WinPath(corpus + "pauses-cbr.mp3");
+  for (char& c : source) c = c == '/' ? '\\' : c;  // as the dialog is typed into
+  ChooseSource(source);
+  ASSERT_TRUE(PumpUntil([&] { return !PageRunActive(Page()) && !Text(Page(), IDC_SPLIT_SOURCE).empty(); }));
+  Add("0:02");
+  SetText(Page(), IDC_SPLIT_TIME, "0:09");  // typed, not added: it stays
+  // Finds the silences with the given minimum length in the dialog, which
+  // first refuses a length that is no number and stays open.
+  auto find = [&](const std::string& minimum) {
+    size_t before = boxes.Count();
+    DialogDriver driver("Find Silences", [&](HWND dialog) {
+      SetText(dialog, IDC_SILENCE_MIN, "1 s");
+      PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+      for (int i = 0; i < 500 && boxes.Count() == before; ++i) Sleep(10);
+      SetText(dialog, IDC_SILENCE_MIN, minimum);
+      PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    });
+    PostClick(Page(), IDC_SPLIT_FIND_SILENCES);
+    EXPECT_TRUE(driver.WaitDone(20000));
+    EXPECT_TRUE(PumpUntil([&] { return !PageRunActive(Page()); }, 60000));
+    ASSERT_GT(boxes.Count(), before);
+    EXPECT_EQ(boxes.Boxes()[before].text,
+              "Please give the threshold in dBFS, from -120 to 0, and the minimum length in seconds, from 0.05 to "
+              "3600.");
+  };
+  find("1.0");
+  Lines lines = Listed();
+  ASSERT_EQ(lines.size(), 4u) << ::testing::PrintToString(lines);
+  EXPECT_EQ(lines[0], "000:00.00");
+  EXPECT_EQ(lines[1], "000:02.00");
+  EXPECT_GT(LineSeconds(lines[2]), 5.5);
+  EXPECT_LT(LineSeconds(lines[2]), 7.5);
+  EXPECT_GT(LineSeconds(lines[3]), 11.5);
+  EXPECT_LT(LineSeconds(lines[3]), 14.0);
+  EXPECT_EQ(Text(Page(), IDC_SPLIT_TIME), "0:09");
+  EXPECT_EQ(boxes.Count(), 2u);
+
+  // The same search again adds no line twice; one for pauses longer than
+  // any says that it found none and leaves the list.
+  find("1");
+  EXPECT_EQ(Listed(), lines);
+  find("3.5");
+  EXPECT_EQ(Listed(), lines);
+  ASSERT_EQ(boxes.Count(), 5u);
+  EXPECT_EQ(boxes.Boxes()[4].text,
+            "No silences were found.  A higher threshold or a shorter minimum length may find some.");
+  EXPECT_EQ(boxes.Boxes()[4].icon, MB_ICONINFORMATION);
+
+  // Without a codec the page says so and the list stays as it was.
+  Mp3CodecsOff off;
+  ASSERT_GT(off.Count(), 0u);
+  find("1");
+  EXPECT_EQ(Listed(), lines);
+  ASSERT_EQ(boxes.Count(), 7u);
+  EXPECT_EQ(boxes.Boxes()[6].text,
+            "The MP3 decoder of this system could not be loaded, so no silences can be found.");
+  EXPECT_EQ(boxes.Boxes()[6].icon, MB_ICONWARNING);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The Split page: choosing the source and the destination folder, the field
-// help, the track timing list's buttons, CUE sheet import and export, and the
-// Create Tracks button.
+// help, the track timing list's buttons (Find Silences has its own file), CUE
+// sheet import and export, and the Create Tracks button.
 #include <windows.h>
 
 #include <commdlg.h>
@@ -17,6 +17,7 @@
 #include "app/win/page_run.h"
 #include "app/win/pages.h"
 #include "mpeg/source_scan.h"
+#include "split/win/find_silences.h"
 #include "split/win/open_source.h"
 #include "resource_ids.h"
 #include "split/cue_sheet.h"
@@ -256,6 +257,9 @@ void OnCommand(HWND page, int id, int notification) {
       break;
     case IDC_SPLIT_CLEAR:
       ClearTrackMarks(page);
+      break;
+    case IDC_SPLIT_FIND_SILENCES:
+      OnFindSilences(page);
       break;
     default:
       break;

@@ -378,6 +378,41 @@ bool FileDialogDriver::WaitDone(int timeoutMs) {
   return PumpUntil([&] { return done_.load(); }, timeoutMs);
 }
 
+DialogDriver::DialogDriver(std::string title, std::function<void(HWND)> act)
+    : title_(std::move(title)), act_(std::move(act)) {
+  thread_ = std::thread([this] {
+    Run();
+    finished_ = true;
+  });
+}
+
+DialogDriver::~DialogDriver() {
+  stop_ = true;
+  JoinPumping(thread_, finished_);
+}
+
+void DialogDriver::Run() {
+  HWND dialog = nullptr;
+  auto find = [&] {
+    for (HWND candidate : TopLevelDialogs()) {
+      if (Caption(candidate) == title_) {
+        dialog = candidate;
+        return true;
+      }
+    }
+    return false;
+  };
+  if (!WaitFor(find, stop_, 20000)) return;
+  seen_ = true;
+  Sleep(100);  // let the dialog finish its own initialisation
+  act_(dialog);
+  if (WaitFor([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, stop_, 10000)) done_ = true;
+}
+
+bool DialogDriver::WaitDone(int timeoutMs) {
+  return PumpUntil([&] { return done_.load(); }, timeoutMs);
+}
+
 FolderDialogDriver::FolderDialogDriver(std::string path, bool cancel) : path_(std::move(path)), cancel_(cancel) {
   thread_ = std::thread([this] {
     Run();

@@ -121,6 +121,28 @@ class FileDialogDriver {
   std::thread thread_;
 };
 
+// Acts on the next dialog of this process captioned `title` (one the test
+// thread opened and is inside): act runs on the driver's own thread, and
+// may set its controls and post clicks to it.
+class DialogDriver {
+ public:
+  DialogDriver(std::string title, std::function<void(HWND dialog)> act);
+  ~DialogDriver();
+  bool Seen() const { return seen_; }
+  // True once the dialog was acted on and has closed.
+  bool WaitDone(int timeoutMs = 15000);
+
+ private:
+  void Run();
+  std::string title_;
+  std::function<void(HWND)> act_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> finished_{false};
+  std::atomic<bool> seen_{false};
+  std::atomic<bool> done_{false};
+  std::thread thread_;
+};
+
 // Answers the next folder browser: selects `path` and presses OK, or
 // presses Cancel.
 class FolderDialogDriver {
