@@ -7,6 +7,12 @@
 #   vbr-piece.mp3, vbr-source.mp3
 #               the same, encoded at a variable bit rate (lame -V 0, no Xing
 #               frame), repeated up to at least SIZE_MB megabytes, ID3v1 tag
+#   silence-piece.mp3
+#               ten minutes of five "songs" (tones, noise, square waves, with
+#               fades) each followed by a pause of hiss at about -75 dBFS, lame
+#               128 kbit/s CBR, audio frames only
+#   silence-source.mp3
+#               silence-piece.mp3's frames 12 times: two hours, 60 pauses
 #   hostile.mp3 200 MB of the bytes FF FB 92 repeated: a false frame header
 #               every third byte, none of them confirmed by a follower
 #   zeros.mp3   200 MB of zero bytes
@@ -71,6 +77,26 @@ sys.stdout.buffer.write(b"TAG" + f("Benchmark source", 30) + f("Snipwise", 30) +
 }
 repeat piece.mp3 source.mp3
 repeat vbr-piece.mp3 vbr-source.mp3
+
+if [ ! -s "$out/silence-piece.mp3" ]; then
+  songs=("sine 200-800 sine 300-500 vol 0.4 fade 1 117 3" "pinknoise vol 0.3 tremolo 3 60 fade 0.5 117 4"
+         "square 110 square 165 vol 0.2 fade 0 117 2" "brownnoise vol 0.5 fade 2 117 2"
+         "triangle 330-660 sine 440 vol 0.4 fade 0.2 117 5")
+  parts=()
+  for i in "${!songs[@]}"; do
+    # shellcheck disable=SC2086  # the effect is several words
+    sox -R -n -r 44100 -c 2 "$out/song$i.wav" synth 117 ${songs[$i]}
+    parts+=("$out/song$i.wav" "$out/pause.wav")
+  done
+  sox -R -n -r 44100 -c 2 "$out/pause.wav" synth 3 whitenoise vol 0.0003
+  sox "${parts[@]}" "$out/silence-piece.wav"
+  lame --quiet -b 128 --cbr -t "$out/silence-piece.wav" "$out/silence-piece.mp3"
+  rm -f "$out"/song*.wav "$out/pause.wav" "$out/silence-piece.wav"
+fi
+if [ ! -s "$out/silence-source.mp3" ]; then
+  for ((i = 0; i < 12; i++)); do cat "$out/silence-piece.mp3"; done >"$out/silence-source.tmp"
+  mv "$out/silence-source.tmp" "$out/silence-source.mp3"
+fi
 
 if [ ! -s "$out/hostile.mp3" ]; then
   python3 -c 'import sys

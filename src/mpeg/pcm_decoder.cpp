@@ -67,8 +67,9 @@ std::unique_ptr<PcmDecoder> MakePcmDecoder(std::string* error) {
     if (error) *error = kNoDecoderMessage;
     return nullptr;
   }
+  // Samples count from the first frame handed over: no gapless trimming.
+  mpg123_param(handle, MPG123_FLAGS, MPG123_QUIET, 0);
   // Every rate and channel count the stream may have, always as 16-bit.
-  mpg123_param(handle, MPG123_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0);
   mpg123_format_none(handle);
   const long* rates = nullptr;
   size_t count = 0;
@@ -100,8 +101,12 @@ class AcmDecoder : public PcmDecoder {
     const bool last = n == 0;
     while (!pending_.empty()) {
       DWORD want = 0;
-      DWORD source = static_cast<DWORD>(std::min<size_t>(pending_.size(), 64 * 1024));
-      if (acmStreamSize(stream_, source, &want, ACM_STREAMSIZEF_SOURCE) != 0 || want == 0) want = 1 << 20;
+      DWORD source = static_cast<DWORD>(std::min<size_t>(pending_.size(), 16 * 1024));
+      // Room for every frame the bytes can hold, at the lowest bitrate: the
+      // codec's own estimate goes by the first frame's bitrate, and a
+      // variable-bitrate stream's quiet frames are far smaller.
+      DWORD room = (source / leastFrameBytes_ + 2) * static_cast<DWORD>(frameSamples_ * channels_ * 2);
+      if (acmStreamSize(stream_, source, &want, ACM_STREAMSIZEF_SOURCE) != 0 || want < room) want = room;
       out_.resize(want);
       ACMSTREAMHEADER header = {};
       header.cbStruct = sizeof header;
@@ -117,7 +122,7 @@ class AcmDecoder : public PcmDecoder {
       pcm->insert(pcm->end(), samples, samples + header.cbDstLengthUsed / sizeof(int16_t));
       pending_.erase(pending_.begin(), pending_.begin() + header.cbSrcLengthUsed);
       // The codec keeps what does not make a whole frame for the next call.
-      if (header.cbSrcLengthUsed == 0 || (!last && pending_.size() < 4096)) break;
+      if (header.cbSrcLengthUsed == 0) break;
     }
     return true;
   }
@@ -160,6 +165,9 @@ class AcmDecoder : public PcmDecoder {
       }
       channels_ = channels;
       rate_ = rate;
+      const bool mpeg1 = HeaderVersionBits(h) == 3;
+      frameSamples_ = mpeg1 ? 1152 : 576;
+      leastFrameBytes_ = static_cast<DWORD>(frameSamples_ / 8 * (mpeg1 ? 32000 : 8000) / rate);
       pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
       return true;
     }
@@ -172,6 +180,8 @@ class AcmDecoder : public PcmDecoder {
   std::vector<uint8_t> out_;
   int channels_ = 0;
   int rate_ = 0;
+  int frameSamples_ = 1152;
+  DWORD leastFrameBytes_ = 1;
 };
 
 }  // namespace

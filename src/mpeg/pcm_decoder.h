@@ -15,8 +15,11 @@ class PcmDecoder {
   virtual ~PcmDecoder() = default;
   // Hands over the next bytes of the stream and appends the samples decoded
   // so far to pcm (channels interleaved). Damaged frames are stepped over.
-  // No bytes (n == 0) ends the stream: what the decoder still holds comes
-  // out. False when the decoder fails for good.
+  // The samples of every whole frame handed over come out before the call
+  // returns, but for a lag the decoder always has (the same number of
+  // samples wherever it starts). No bytes (n == 0) ends the stream: what the
+  // decoder still holds comes out. False when the decoder fails for good.
+  // One decoder is used by one thread at a time; several may run at once.
   virtual bool Decode(const uint8_t* data, size_t n, std::vector<int16_t>* pcm) = 0;
   // The stream's format, known once samples have come out (0 before).
   virtual int Channels() const = 0;
