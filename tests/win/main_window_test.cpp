@@ -899,6 +899,7 @@ TEST(Templates, SplitPage) {
                      {Kind::Button, IDC_SPLIT_REMOVE, "Remove Time", 6, 247, 62, 12},
                      {Kind::Button, IDC_SPLIT_CLEAR, "Clear List", 6, 260, 62, 12},
                      {Kind::Button, IDC_SPLIT_FIND_SILENCES, "Find Silences...", 146, 110, 64, 12},
+                     {Kind::Button, IDC_SPLIT_WAVEFORM, "Waveform...", 96, 110, 46, 12},
                      {Kind::FlatButton, IDC_SPLIT_ACTION, "Create Tracks", 107, 227, 72, 18},
                      {Kind::Group, -1, "MP3 Input/Output", 0, 0, 219, 100},
                      {Kind::Label, -1, "Source File:", 6, 11, 38, 8},
