@@ -520,6 +520,7 @@ void Arrange(HWND window) {
   int labelHeight = units.bottom;
   MoveWindow(GetDlgItem(window, IDC_WAVE_CURSOR), x + gap, row + (buttonHeight - labelHeight) / 2,
              std::max(1L, client.right - margin - closeWidth - gap - x - gap), labelHeight, TRUE);
+  InvalidateRect(window, nullptr, TRUE);
 }
 
 void StartBuild() {
