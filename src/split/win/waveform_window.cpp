@@ -314,6 +314,10 @@ void Paint(HDC target) {
       }
     }
   }
+  if (GetFocus() == wave.view) {
+    RECT edge = {0, 0, width, height};
+    DrawFocusRect(dc, &edge);
+  }
   BitBlt(target, 0, 0, width, height, dc, 0, 0, SRCCOPY);
   SelectObject(dc, oldFont);
   SelectObject(dc, oldBitmap);
@@ -637,7 +641,9 @@ void OpenWaveform(HWND page) {
   if (!window) return;
   wave.page = page;
   wave.source = source;
-  SetWindowTextA(window, ("Waveform - " + FileNameOf(source)).c_str());
+  std::string caption = "Waveform - " + FileNameOf(source);
+  SetWindowTextA(window, caption.c_str());
+  SetWindowTextA(wave.view, caption.c_str());  // the view's name for screen readers
   StartBuild();
   Settle();
   ShowWindow(window, SW_SHOW);
