@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-
-#include "app/file_io.h"
-#include "mpeg/pcm_decoder.h"
-#include "mpeg/source_scan.h"
+#include <map>
+#include <memory>
 
 namespace snip {
 
@@ -24,112 +22,124 @@ double LevelPicture::PairHundredths(double pair) const {
   return sampleRate > 0 ? pair * pairSamples * 100.0 / sampleRate : 0.0;
 }
 
-LevelMeter::LevelMeter(LevelPicture* picture, int sampleRate, int channels) : picture_(picture), channels_(channels) {
-  picture_->sampleRate = sampleRate;
-  picture_->pairSamples = std::max(1, (sampleRate + 50) / 100);
+namespace {
+
+// A pair as it is measured: its peak, the sum of its samples' squares and
+// how many samples (per channel) it has had.
+struct PairSum {
+  int peak = 0;
+  double squares = 0;
+  int64_t samples = 0;
+  int channels = 1;
+};
+
+void StorePair(LevelPicture* picture, size_t index, const PairSum& pair) {
+  if (index >= picture->Pairs() || pair.samples <= 0) return;
+  double rms = std::sqrt(pair.squares / static_cast<double>(pair.samples * pair.channels));
+  picture->peak[index] = static_cast<uint16_t>(std::min(pair.peak, 32767));
+  picture->rms[index] = static_cast<uint16_t>(std::min<long>(32767, std::lround(rms)));
 }
 
-void LevelMeter::Add(const int16_t* pcm, size_t count) {
-  const size_t channels = static_cast<size_t>(channels_);
-  for (size_t i = 0; i + channels <= count; i += channels) {
-    for (size_t c = 0; c < channels; ++c) {
-      int sample = pcm[i + c];
-      peak_ = std::max(peak_, std::abs(sample));
-      sum_ += static_cast<double>(sample) * sample;
-    }
-    ++picture_->samples;
-    if (++filled_ == picture_->pairSamples) EndPair();
+// Measures one stretch's pairs straight into the picture. A pair that
+// straddles the start or the end of the stretch is kept aside, to be put
+// together with its other part from the stretch beside.
+class LevelSink : public StretchSink {
+ public:
+  LevelSink(LevelPicture* picture, int64_t firstSample, int frameSamples)
+      : picture_(picture), at_(firstSample), frameSamples_(frameSamples) {
+    startPair_ = static_cast<size_t>(firstSample / picture->pairSamples);
+    straddlesStart_ = firstSample % picture->pairSamples != 0;
   }
-}
+  void Samples(const int16_t* pcm, size_t count, int channels) override {
+    const size_t step = static_cast<size_t>(channels);
+    current_.channels = channels;
+    for (size_t i = 0; i + step <= count; i += step) {
+      for (size_t c = 0; c < step; ++c) {
+        int sample = pcm[i + c];
+        current_.peak = std::max(current_.peak, std::abs(sample));
+        current_.squares += static_cast<double>(sample) * sample;
+      }
+      Advance();
+    }
+  }
+  void Lost(int64_t frames) override {
+    // The level of the last pair goes on.
+    for (int64_t i = 0; i < frames * frameSamples_; ++i) {
+      current_.peak = std::max(current_.peak, last_.peak);
+      current_.squares += last_.samples > 0 ? last_.squares / static_cast<double>(last_.samples) : 0.0;
+      current_.channels = last_.channels;
+      Advance();
+    }
+  }
+  void End() override {
+    if (current_.samples > 0) edges_[PairOf(at_ - 1)] = current_;
+  }
+  const std::map<size_t, PairSum>& Edges() const { return edges_; }
 
-void LevelMeter::Finish() {
-  if (filled_ > 0) EndPair();
-}
+ private:
+  size_t PairOf(int64_t sample) const { return static_cast<size_t>(sample / picture_->pairSamples); }
+  void Advance() {
+    ++current_.samples;
+    ++at_;
+    if (at_ % picture_->pairSamples != 0) return;
+    size_t index = PairOf(at_ - 1);
+    if (index == startPair_ && straddlesStart_) {
+      edges_[index] = current_;
+    } else {
+      StorePair(picture_, index, current_);
+    }
+    last_ = current_;
+    current_ = PairSum{0, 0, 0, current_.channels};
+  }
+  LevelPicture* picture_;
+  int64_t at_;  // the next sample's place in the audio
+  int frameSamples_;
+  size_t startPair_;
+  bool straddlesStart_;
+  PairSum current_;
+  PairSum last_;
+  std::map<size_t, PairSum> edges_;  // pairs this stretch holds only a part of
+};
 
-void LevelMeter::EndPair() {
-  double rms = std::sqrt(sum_ / static_cast<double>(filled_ * channels_));
-  picture_->peak.push_back(static_cast<uint16_t>(std::min(peak_, 32767)));
-  picture_->rms.push_back(static_cast<uint16_t>(std::min(32767.0, std::lround(rms) * 1.0)));
-  filled_ = 0;
-  peak_ = 0;
-  sum_ = 0;
-}
+}  // namespace
 
 LevelSearch FindLevels(const std::string& path, const std::function<void(int64_t, int64_t)>& progress,
-                       const std::function<bool()>& halt) {
+                       const std::function<bool()>& halt, int threads) {
   LevelSearch search;
-  File file = File::OpenRead(path);
-  if (!file.IsOpen()) {
-    search.message = ScanMessage(ScanOutcome::Unusable);
+  LevelPicture& picture = search.picture;
+  AudioDecode decode = DecodeStretches(
+      path, threads,
+      [&](const AudioLayout& layout, int64_t firstFrame, int64_t) -> std::unique_ptr<StretchSink> {
+        if (picture.sampleRate == 0) {
+          // Room for the whole audio at once, made before any stretch starts.
+          picture.sampleRate = layout.sampleRate;
+          picture.pairSamples = std::max(1, (layout.sampleRate + 50) / 100);
+          picture.samples = layout.frames * layout.frameSamples;
+          size_t pairs = static_cast<size_t>((picture.samples + picture.pairSamples - 1) / picture.pairSamples);
+          picture.peak.assign(pairs, 0);
+          picture.rms.assign(pairs, 0);
+        }
+        return std::make_unique<LevelSink>(&picture, firstFrame * layout.frameSamples, layout.frameSamples);
+      },
+      progress, halt);
+  search.outcome = decode.outcome;
+  search.message = decode.message;
+  if (decode.outcome != DecodeOutcome::Found) {
+    search.picture = LevelPicture();
     return search;
   }
-  ScanResult scan = SourceScan(file, ScanDepth::UntilVariable);
-  if (scan.outcome != ScanOutcome::Accepted) {
-    search.message = ScanMessage(scan.outcome);
-    return search;
-  }
-  std::unique_ptr<PcmDecoder> decoder = MakePcmDecoder(&search.message);
-  if (!decoder) {
-    search.outcome = SilenceOutcome::NoDecoder;
-    return search;
-  }
-  int64_t size = file.Size();
-  uint8_t tag[128];
-  // The audio runs from its first frame (the summary frame is no audio) to
-  // the ID3v1 tag, when there is one.
-  int64_t end = size >= 0 && ReadId3v1Tag(file, tag) ? size - 128 : size;
-  if (size < 0 || !file.Seek(scan.audioStart)) {
-    search.outcome = SilenceOutcome::ReadFailed;
-    search.message = ScanMessage(ScanOutcome::Unusable);
-    return search;
-  }
-  // Room for an hour and a bit at once, so that the picture seldom moves.
-  if (scan.bitrate > 0) {
-    int64_t seconds = (end - scan.audioStart) / (static_cast<int64_t>(scan.bitrate) * 125) + 2;
-    search.picture.peak.reserve(static_cast<size_t>(seconds * 100));
-    search.picture.rms.reserve(static_cast<size_t>(seconds * 100));
-  }
-
-  std::vector<uint8_t> in(64 * 1024);
-  std::vector<int16_t> pcm;
-  std::unique_ptr<LevelMeter> meter;
-  auto measure = [&] {
-    if (!meter && decoder->Channels() > 0 && decoder->SampleRate() > 0) {
-      meter = std::make_unique<LevelMeter>(&search.picture, decoder->SampleRate(), decoder->Channels());
+  // The pairs across the seams, from their parts.
+  std::map<size_t, PairSum> edges;
+  for (const auto& sink : decode.sinks) {
+    for (const auto& [index, part] : static_cast<const LevelSink&>(*sink).Edges()) {
+      PairSum& whole = edges[index];
+      whole.peak = std::max(whole.peak, part.peak);
+      whole.squares += part.squares;
+      whole.samples += part.samples;
+      whole.channels = part.channels;
     }
-    if (meter) meter->Add(pcm.data(), pcm.size());
-    pcm.clear();
-  };
-  for (int64_t at = scan.audioStart; at < end;) {
-    if (halt && halt()) {
-      search.outcome = SilenceOutcome::Halted;
-      search.picture = LevelPicture();
-      return search;
-    }
-    size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(in.size()), end - at));
-    int64_t got = file.ReadFull(in.data(), want);
-    if (got <= 0) {
-      search.outcome = SilenceOutcome::ReadFailed;
-      search.message = ScanMessage(ScanOutcome::Unusable);
-      search.picture = LevelPicture();
-      return search;
-    }
-    at += got;
-    bool working = decoder->Decode(in.data(), static_cast<size_t>(got), &pcm);
-    measure();
-    if (progress) progress(at - scan.audioStart, end - scan.audioStart);
-    if (!working) break;
   }
-  decoder->Decode(nullptr, 0, &pcm);
-  measure();
-  if (!meter) {
-    search.message = ScanMessage(ScanOutcome::Unusable);
-    return search;
-  }
-  meter->Finish();
-  search.picture.peak.shrink_to_fit();
-  search.picture.rms.shrink_to_fit();
-  search.outcome = SilenceOutcome::Found;
+  for (const auto& [index, whole] : edges) StorePair(&picture, index, whole);
   return search;
 }
 

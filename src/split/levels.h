@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "split/silences.h"
+#include "mpeg/audio_stretches.h"
 
 namespace snip {
 
@@ -29,33 +29,17 @@ struct LevelPicture {
   double PairHundredths(double pair) const;
 };
 
-// Adds decoded samples (channels interleaved) to a picture.
-class LevelMeter {
- public:
-  LevelMeter(LevelPicture* picture, int sampleRate, int channels);
-  void Add(const int16_t* pcm, size_t count);
-  // Ends the audio: a part-filled pair is kept.
-  void Finish();
-
- private:
-  void EndPair();
-  LevelPicture* picture_;
-  int channels_;
-  int64_t filled_ = 0;  // samples per channel in the pair under way
-  int peak_ = 0;
-  double sum_ = 0;  // of the squares of the pair's samples
-};
-
 struct LevelSearch {
-  SilenceOutcome outcome = SilenceOutcome::Unusable;
+  DecodeOutcome outcome = DecodeOutcome::Unusable;
   LevelPicture picture;
   std::string message;  // why, when there is no picture
 };
 
-// Decodes the file at path. progress (may be empty) is told the bytes done
-// and the total; halt (may be empty) is asked between reads. Both are called
-// on the calling thread.
+// Decodes the file at path in threads stretches at once (0: one per
+// processor), as DecodeStretches does; progress (may be empty) is told the
+// bytes done and the total, halt (may be empty) is asked now and then, both
+// on the calling thread. Frames that damage took keep the level before them.
 LevelSearch FindLevels(const std::string& path, const std::function<void(int64_t, int64_t)>& progress = {},
-                       const std::function<bool()>& halt = {});
+                       const std::function<bool()>& halt = {}, int threads = 0);
 
 }  // namespace snip

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "mpeg/audio_stretches.h"
+
 namespace snip {
 
 struct SilenceOptions {
@@ -58,7 +60,7 @@ class SilenceFinder {
   std::vector<Run> runs_;  // ended runs at least the minimum long or starting at first_
 };
 
-enum class SilenceOutcome { Found, Unusable, NoDecoder, ReadFailed, Halted };
+using SilenceOutcome = DecodeOutcome;
 
 struct SilenceSearch {
   SilenceOutcome outcome = SilenceOutcome::Unusable;
