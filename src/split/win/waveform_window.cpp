@@ -542,8 +542,9 @@ void StartBuild() {
 
 void TakeBuilt(snip::LevelSearch* search) {
   std::unique_ptr<snip::LevelSearch> owned(search);
-  if (owned->outcome == snip::SilenceOutcome::Halted) return;
-  if (owned->outcome != snip::SilenceOutcome::Found || owned->picture.Pairs() == 0) {
+  if (owned->outcome == snip::DecodeOutcome::Halted) return;
+  SetDlgItemTextA(wave.window, IDCANCEL, "Close");
+  if (owned->outcome != snip::DecodeOutcome::Found || owned->picture.Pairs() == 0) {
     wave.failure = owned->message.empty() ? snip::ScanMessage(snip::ScanOutcome::Unusable) : owned->message;
     InvalidateRect(wave.view, nullptr, FALSE);
     return;
@@ -644,6 +645,7 @@ void OpenWaveform(HWND page) {
   std::string caption = "Waveform - " + FileNameOf(source);
   SetWindowTextA(window, caption.c_str());
   SetWindowTextA(wave.view, caption.c_str());  // the view's name for screen readers
+  SetDlgItemTextA(window, IDCANCEL, "Cancel");  // while the picture is built
   StartBuild();
   Settle();
   ShowWindow(window, SW_SHOW);
