@@ -48,16 +48,23 @@ void SilenceFinder::Append(const SilenceFinder& next) {
   at_ = next.at_;
 }
 
-std::vector<int64_t> SilenceFinder::Finish() {
+std::vector<int64_t> SilenceFinder::Finish(std::vector<std::pair<int64_t, int64_t>>* spans) {
   // A run still under way touches the end (the run-out): no cut, nor for the
   // lead-in, nor within a second of either end.
   std::vector<int64_t> cuts;
+  std::vector<std::pair<int64_t, int64_t>> found;
   for (const Run& run : runs_) {
     if (run.from == 0 || run.to - run.from < minSamples_) continue;
     int64_t cut = (run.from + run.to) / 2;
-    if (cut >= sampleRate_) cuts.push_back(cut);
+    if (cut < sampleRate_) continue;
+    cuts.push_back(cut);
+    found.emplace_back(run.from, run.to);
   }
-  while (!cuts.empty() && cuts.back() > at_ - sampleRate_) cuts.pop_back();
+  while (!cuts.empty() && cuts.back() > at_ - sampleRate_) {
+    cuts.pop_back();
+    found.pop_back();
+  }
+  if (spans) *spans = std::move(found);
   runs_.clear();
   runStart_ = -1;
   return cuts;
@@ -126,9 +133,10 @@ SilenceSearch FindSilences(const std::string& path, const SilenceOptions& option
   SilenceFinder& finder = static_cast<SilenceSink&>(*decode.sinks[0]).Finder();
   for (size_t i = 1; i < decode.sinks.size(); ++i) finder.Append(static_cast<SilenceSink&>(*decode.sinks[i]).Finder());
   const int rate = decode.layout.sampleRate;
-  for (int64_t cut : finder.Finish()) {
-    search.cuts.push_back(static_cast<int32_t>((cut * 100 + rate / 2) / rate));
-  }
+  std::vector<std::pair<int64_t, int64_t>> spans;
+  auto hundredths = [rate](int64_t sample) { return static_cast<int32_t>((sample * 100 + rate / 2) / rate); };
+  for (int64_t cut : finder.Finish(&spans)) search.cuts.push_back(hundredths(cut));
+  for (const auto& [from, to] : spans) search.spans.emplace_back(hundredths(from), hundredths(to));
   return search;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mpeg/audio_stretches.h"
@@ -42,8 +43,9 @@ class SilenceFinder {
   // Joins the stretch that follows this one. A quiet run at the end of this
   // stretch and one at the start of the next make one run.
   void Append(const SilenceFinder& next);
-  // Ends the stream; the cuts in samples from the start.
-  std::vector<int64_t> Finish();
+  // Ends the stream; the cuts in samples from the start, and when spans is
+  // given, the silence (first and end sample) each cut lies in.
+  std::vector<int64_t> Finish(std::vector<std::pair<int64_t, int64_t>>* spans = nullptr);
 
  private:
   struct Run {
@@ -65,6 +67,7 @@ using SilenceOutcome = DecodeOutcome;
 struct SilenceSearch {
   SilenceOutcome outcome = SilenceOutcome::Unusable;
   std::vector<int32_t> cuts;  // hundredths of a second from the first audio frame
+  std::vector<std::pair<int32_t, int32_t>> spans;  // the silence of each cut, in hundredths
   std::string message;        // why, when nothing was found
 };
 

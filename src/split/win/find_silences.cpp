@@ -15,6 +15,7 @@
 #include "split/split_engine.h"
 #include "split/time_text.h"
 #include "split/win/track_marks.h"
+#include "split/win/waveform_window.h"
 
 namespace {
 
@@ -136,11 +137,12 @@ void OnFindSilences(HWND page) {
           control.SetStatus(status);
         },
         [&control] { return control.HaltRequested(); });
-    return [search](HWND page) {
+    return [search, path](HWND page) {
       switch (search.outcome) {
         case snip::SilenceOutcome::Halted:
           return;
         case snip::SilenceOutcome::Found:
+          WaveformSetSilences(path, search.spans);
           if (search.cuts.empty()) {
             Inform(page, kNoSilencesMessage);
           } else {

@@ -37,6 +37,7 @@ const COLORREF kRmsColour = RGB(30, 70, 170);
 const COLORREF kCentreColour = RGB(190, 190, 190);
 const COLORREF kMarkColour = RGB(210, 30, 30);
 const COLORREF kCursorColour = RGB(0, 0, 0);
+const COLORREF kSilenceColour = RGB(255, 240, 190);
 
 // What the build thread and the window share.
 struct Build {
@@ -70,6 +71,13 @@ struct Wave {
   int32_t selected = -1;    // offset of the mark selected in the list
 };
 Wave wave;
+
+// The silences last found, and in which source.
+struct FoundSilences {
+  std::string source;
+  std::vector<std::pair<int32_t, int32_t>> spans;
+};
+FoundSilences found;
 
 DWORD WINAPI BuildPicture(LPVOID parameter) {
   std::unique_ptr<BuildStart> start(static_cast<BuildStart*>(parameter));
@@ -229,6 +237,15 @@ void DrawRuler(HDC dc, int width, int ruler) {
   FillBox(dc, 0, ruler - 1, width, ruler, RGB(160, 160, 160));
 }
 
+void DrawSilences(HDC dc, int width, int top, int bottom) {
+  if (found.source != wave.source) return;
+  for (const auto& [from, to] : found.spans) {
+    int left = static_cast<int>(std::max(-1.0, std::floor(ColumnOf(from))));
+    int right = static_cast<int>(std::min<double>(width, std::ceil(ColumnOf(to))));
+    if (right > left) FillBox(dc, left, top, right, bottom, kSilenceColour);
+  }
+}
+
 void DrawWave(HDC dc, int width, int top, int bottom) {
   const snip::LevelPicture& p = wave.picture;
   int centre = (top + bottom) / 2;
@@ -305,6 +322,7 @@ void Paint(HDC target) {
   } else {
     int ruler = RulerHeight();
     DrawRuler(dc, width, ruler / 2);
+    DrawSilences(dc, width, ruler, height);
     DrawWave(dc, width, ruler, height);
     DrawMarks(dc, width, ruler / 2, height);
     if (wave.cursor >= 0) {
@@ -664,6 +682,12 @@ void WaveformMarksChanged() {
 
 void WaveformSourceChanged(HWND page) {
   if (wave.window && wave.page == page && ControlText(page, IDC_SPLIT_SOURCE) != wave.source) CloseWaveform();
+}
+
+void WaveformSetSilences(const std::string& source, const std::vector<std::pair<int32_t, int32_t>>& spans) {
+  found.source = source;
+  found.spans = spans;
+  if (wave.view) InvalidateRect(wave.view, nullptr, FALSE);
 }
 
 void WaveformShowMark(int32_t hundredths) {

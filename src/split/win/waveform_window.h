@@ -8,6 +8,9 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
 
 // Waveform... (the Split page's button): opens the window for the page's
 // source, or brings the open one forward.
@@ -20,6 +23,9 @@ void CloseWaveform();
 void WaveformMarksChanged();
 // The page's source is no longer the one shown: the window closes.
 void WaveformSourceChanged(HWND page);
+// The silences last found in source (first and end in hundredths), shown
+// shaded whenever the window shows that source.
+void WaveformSetSilences(const std::string& source, const std::vector<std::pair<int32_t, int32_t>>& spans);
 // A line of the list was selected: its mark is scrolled into view.
 void WaveformShowMark(int32_t hundredths);
 
