@@ -53,13 +53,25 @@ class LevelSink : public StretchSink {
   void Samples(const int16_t* pcm, size_t count, int channels) override {
     const size_t step = static_cast<size_t>(channels);
     current_.channels = channels;
-    for (size_t i = 0; i + step <= count; i += step) {
-      for (size_t c = 0; c < step; ++c) {
-        int sample = pcm[i + c];
-        current_.peak = std::max(current_.peak, std::abs(sample));
-        current_.squares += static_cast<double>(sample) * sample;
+    size_t frames = count / step;
+    while (frames > 0) {
+      // Up to the end of the pair under way at once.
+      int64_t room = picture_->pairSamples - at_ % picture_->pairSamples;
+      size_t n = static_cast<size_t>(std::min<int64_t>(room, static_cast<int64_t>(frames)));
+      int peak = current_.peak;
+      int64_t squares = 0;
+      for (size_t i = 0; i < n * step; ++i) {
+        int sample = pcm[i];
+        peak = std::max(peak, std::abs(sample));
+        squares += static_cast<int64_t>(sample) * sample;
       }
+      current_.peak = peak;
+      current_.squares += static_cast<double>(squares);
+      current_.samples += static_cast<int64_t>(n) - 1;
+      at_ += static_cast<int64_t>(n) - 1;
       Advance();
+      pcm += n * step;
+      frames -= n;
     }
   }
   void Lost(int64_t frames) override {
