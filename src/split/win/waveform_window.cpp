@@ -58,7 +58,7 @@ struct Wave {
   HWND page = nullptr;
   std::string source;
   std::shared_ptr<Build> build;
-  WPARAM buildNumber = 0;
+  WPARAM buildNumber = 0;   // of the build the window waits for
   int percent = 0;
   bool ready = false;
   std::string failure;  // shown in the view when there is no picture
@@ -71,6 +71,7 @@ struct Wave {
   int32_t selected = -1;    // offset of the mark selected in the list
 };
 Wave wave;
+WPARAM builds = 0;  // every build's own number, never used twice
 
 // The silences last found, and in which source.
 struct FoundSilences {
@@ -547,7 +548,7 @@ void Arrange(HWND window) {
 
 void StartBuild() {
   wave.build = std::make_shared<Build>();
-  ++wave.buildNumber;
+  wave.buildNumber = ++builds;
   auto* start = new BuildStart{wave.source, wave.build, wave.window, wave.buildNumber};
   HANDLE thread = CreateThread(nullptr, 0, BuildPicture, start, 0, nullptr);
   if (!thread) {
