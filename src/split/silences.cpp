@@ -96,12 +96,20 @@ constexpr int kRecentFrames = 256;  // the longest warm-up (the smallest frames 
 
 enum class PlanOutcome { Planned, NoFrames, ReadFailed, Halted };
 
+// Frames lost where the walk stepped over damaged bytes. A constant-bitrate
+// source is cut by bytes, so its damaged stretches keep their time: so many
+// frames of the stream's size. (A variable-bitrate source is cut by its
+// frames' samples: there only whole frames count.) frameBytes is 0 then.
+int64_t LostFrames(int64_t skippedBytes, double frameBytes) {
+  return frameBytes > 0 ? std::llround(static_cast<double>(skippedBytes) / frameBytes) : 0;
+}
+
 // Walks the audio's frames once and picks the first frame of each of count
 // stretches of about equal bytes. A stretch begins only where the frames
 // before it, back to its warm-up, follow one another without a gap, so that
 // a walk started at the warm-up finds the same frames as this one.
-PlanOutcome PlanStretches(File& file, int64_t start, int64_t end, int count, const std::function<bool()>& halt,
-                          std::vector<Stretch>* stretches, int* frameSamples) {
+PlanOutcome PlanStretches(File& file, int64_t start, int64_t end, int count, double frameBytes,
+                          const std::function<bool()>& halt, std::vector<Stretch>* stretches, int* frameSamples) {
   stretches->assign(1, Stretch{start, start, end, 0, -1});
   int64_t recent[kRecentFrames];  // offsets of the last frames, by number modulo kRecentFrames
   int64_t number = 0;
@@ -113,7 +121,10 @@ PlanOutcome PlanStretches(File& file, int64_t start, int64_t end, int count, con
     FrameWalk::Step step = walk.Next(&frame);
     if (step == FrameWalk::Step::ReadError) return PlanOutcome::ReadFailed;
     if (step == FrameWalk::Step::End) break;
-    if (number == 0) *frameSamples = frame.samples;
+    if (number == 0)
+      *frameSamples = frame.samples;
+    else
+      number += LostFrames(frame.skippedBefore, frameBytes);
     recent[number % kRecentFrames] = frame.offset;
     contiguous = frame.skippedBefore == 0 && number > 0 ? contiguous + 1 : 1;
     int k = static_cast<int>(stretches->size());
@@ -133,7 +144,7 @@ PlanOutcome PlanStretches(File& file, int64_t start, int64_t end, int count, con
     }
     ++number;
   }
-  return number > 0 ? PlanOutcome::Planned : PlanOutcome::NoFrames;
+  return *frameSamples > 0 ? PlanOutcome::Planned : PlanOutcome::NoFrames;
 }
 
 struct StretchResult {
@@ -150,7 +161,7 @@ constexpr size_t kBatchBytes = 16 * 1024;
 // Decodes one stretch and measures its blocks (one a frame). between runs
 // after each batch of frames; the decoding ends early when stop is set.
 void DecodeStretch(const std::string& path, const Stretch& stretch, const SilenceOptions& options, int rate,
-                   int frameSamples, const std::atomic<bool>& stop, const std::function<void()>& between,
+                   int frameSamples, double frameBytes, const std::atomic<bool>& stop, const std::function<void()>& between,
                    StretchResult* result) {
   result->finder = std::make_unique<SilenceFinder>(options, rate, frameSamples, stretch.firstFrame * frameSamples);
   File file = File::OpenRead(path);
@@ -166,6 +177,7 @@ void DecodeStretch(const std::string& path, const Stretch& stretch, const Silenc
   const bool last = stretch.frames < 0;
   int64_t blocksLeft = last ? std::numeric_limits<int64_t>::max() : stretch.frames;
   std::vector<int16_t> pcm;
+  double level = 1.0;  // of the last block
   auto measure = [&](bool atEnd) {
     int channels = decoder->Channels();
     if (channels <= 0) return;
@@ -175,7 +187,8 @@ void DecodeStretch(const std::string& path, const Stretch& stretch, const Silenc
       size_t n = std::min(step, pcm.size() - used);
       double sum = 0;
       for (size_t i = used; i < used + n; ++i) sum += static_cast<double>(pcm[i]) * pcm[i];
-      result->finder->AddBlock(std::sqrt(sum / static_cast<double>(step)) / 32768.0);
+      level = std::sqrt(sum / static_cast<double>(step)) / 32768.0;
+      result->finder->AddBlock(level);
       result->measured = true;
       used += n;
       --blocksLeft;
@@ -189,6 +202,7 @@ void DecodeStretch(const std::string& path, const Stretch& stretch, const Silenc
   batch.reserve(kBatchBytes + 4096);
   bool warm = stretch.warmOffset < stretch.ownOffset;
   bool working = true;
+  int64_t walked = 0;
   for (;;) {
     FrameWalk::Step step = walk.Next(&frame);
     if (step == FrameWalk::Step::ReadError) {
@@ -203,6 +217,17 @@ void DecodeStretch(const std::string& path, const Stretch& stretch, const Silenc
       pcm.clear();
       batch.clear();
       warm = false;
+      if (!working) break;
+    }
+    int64_t lost = warm || walked == 0 ? 0 : LostFrames(frame.skippedBefore, frameBytes);
+    ++walked;
+    if (lost > 0) {
+      // What the frames before the damage give, then the lost frames at the
+      // level of the last one (the music or the pause goes on).
+      if (!batch.empty()) working = decoder->Decode(batch.data(), batch.size(), &pcm);
+      batch.clear();
+      measure(false);
+      for (; lost > 0 && blocksLeft > 0; --lost, --blocksLeft) result->finder->AddBlock(level);
       if (!working) break;
     }
     batch.insert(batch.end(), frame.data, frame.data + frame.size);
@@ -266,7 +291,12 @@ SilenceSearch FindSilences(const std::string& path, const SilenceOptions& option
 
   std::vector<Stretch> stretches;
   int frameSamples = 0;
-  switch (PlanStretches(file, scan.audioStart, end, StretchCount(options.threads), halt, &stretches, &frameSamples)) {
+  // A constant bitrate's frame size, for damaged stretches (0 for a variable one).
+  const int frameSamplesOfScan = scan.sampleRate > 24000 ? 1152 : 576;
+  const double frameBytes =
+      scan.variableBitrate ? 0.0 : frameSamplesOfScan / 8.0 * scan.bitrate * 1000.0 / scan.sampleRate;
+  switch (PlanStretches(file, scan.audioStart, end, StretchCount(options.threads), frameBytes, halt, &stretches,
+                        &frameSamples)) {
     case PlanOutcome::Planned:
       break;
     case PlanOutcome::Halted:
@@ -310,7 +340,7 @@ SilenceSearch FindSilences(const std::string& path, const SilenceOptions& option
     }
     try {
       threads.emplace_back([&, i] {
-        DecodeStretch(path, stretches[i], options, scan.sampleRate, frameSamples, stop, {}, &results[i]);
+        DecodeStretch(path, stretches[i], options, scan.sampleRate, frameSamples, frameBytes, stop, {}, &results[i]);
         std::lock_guard<std::mutex> lock(mutex);
         --running;
         finished.notify_one();
@@ -323,7 +353,7 @@ SilenceSearch FindSilences(const std::string& path, const SilenceOptions& option
     }
   }
   for (size_t i : here) {
-    if (!stop.load()) DecodeStretch(path, stretches[i], options, scan.sampleRate, frameSamples, stop, between, &results[i]);
+    if (!stop.load()) DecodeStretch(path, stretches[i], options, scan.sampleRate, frameSamples, frameBytes, stop, between, &results[i]);
   }
   for (;;) {
     std::unique_lock<std::mutex> lock(mutex);
