@@ -104,7 +104,7 @@ TEST(SilencesCli, DamagedFramesInTheMusicLeaveTheCutsWhereTheyWere) {
     std::vector<double> wanted = Seconds(want.out), found = Seconds(got.out);
     ASSERT_EQ(found.size(), wanted.size()) << got.out;
     // Within a frame (1152 samples, 0.026 s).
-    for (size_t i = 0; i < found.size(); ++i) EXPECT_NEAR(found[i], wanted[i], 0.03) << i;
+    for (size_t i = 0; i < found.size(); ++i) EXPECT_NEAR(found[i], wanted[i], 0.035) << i;
   }
 }
 
