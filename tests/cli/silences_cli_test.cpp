@@ -6,6 +6,7 @@
 // music or in the lead-in and run-out; both back ends meet the same spans.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
@@ -75,6 +76,36 @@ TEST(SilencesCli, EachLongPauseGetsOneCutInsideItAndTheSplitCutsThere) {
   ProcessResult refused = RunCli({"silences", junk});
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.err.find("invalid, corrupted"), std::string::npos) << refused.err;
+}
+
+TEST(SilencesCli, DamagedFramesInTheMusicLeaveTheCutsWhereTheyWere) {
+  std::string corpus = CorpusDir();
+  if (corpus.empty() || !std::filesystem::exists(corpus + "pauses-cbr.mp3")) GTEST_SKIP() << "no corpus";
+  std::string clean = corpus + "pauses-cbr.mp3";
+  // 128 kbit/s: 16000 bytes a second after the 417-byte summary frame. Junk
+  // over a few frames, headers and all, in each piece of music after the
+  // first pause.
+  std::vector<uint8_t> bytes = ReadBytes(clean);
+  for (double at : {9.0, 10.5, 15.0, 18.0}) {
+    size_t offset = 417 + static_cast<size_t>(at * 16000);
+    ASSERT_LT(offset + 1500, bytes.size());
+    std::vector<uint8_t> junk = MakeJunk(1500, static_cast<uint32_t>(at * 10));
+    std::copy(junk.begin(), junk.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+  }
+  TempDir dir;
+  std::string damaged = dir.File("damaged.mp3");
+  WriteBytes(damaged, bytes);
+
+  for (const char* minSeconds : {"1", "0.3"}) {
+    SCOPED_TRACE(minSeconds);
+    ProcessResult want = RunCli({"silences", clean, "--min", minSeconds});
+    ProcessResult got = RunCli({"silences", damaged, "--min", minSeconds});
+    ASSERT_EQ(got.status, 0) << got.err;
+    std::vector<double> wanted = Seconds(want.out), found = Seconds(got.out);
+    ASSERT_EQ(found.size(), wanted.size()) << got.out;
+    // Within a frame (1152 samples, 0.026 s).
+    for (size_t i = 0; i < found.size(); ++i) EXPECT_NEAR(found[i], wanted[i], 0.035) << i;
+  }
 }
 
 }  // namespace

@@ -1,13 +1,16 @@
 // Silences found in stretches decoded side by side: the corpus recording with
 // pauses, cut into more stretches than it has pauses, so that seams fall in
 // the music and in the silences, gives the very cuts of a single pass, with
-// the platform's decoder (libmpg123, or the ACM codec under Windows).
+// the platform's decoder (libmpg123, or the ACM codec under Windows); and
+// the encoder's summary frame before the audio changes nothing.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "app/file_io.h"
+#include "mpeg/source_scan.h"
 #include "split/silences.h"
 #include "support/mpeg_frames.h"
 
@@ -35,6 +38,17 @@ TEST(Silences, StretchesDecodedSideBySideGiveTheCutsOfOnePass) {
         EXPECT_EQ(side.cuts, one.cuts) << threads << " threads";
       }
     }
+
+    // The summary frame is not audio, and the encoder's delay is not trimmed:
+    // the same audio frames without it give the same cuts.
+    snip::File file = snip::File::OpenRead(corpus + name);
+    snip::ScanResult scan = snip::SourceScan(file);
+    ASSERT_TRUE(scan.hasInfoFrame);
+    std::vector<uint8_t> bytes = ReadBytes(corpus + name);
+    TempDir dir;
+    WriteBytes(dir.File("bare.mp3"), std::vector<uint8_t>(bytes.begin() + scan.audioStart, bytes.end()));
+    snip::SilenceOptions options;
+    EXPECT_EQ(snip::FindSilences(dir.File("bare.mp3"), options).cuts, snip::FindSilences(corpus + name, options).cuts);
   }
 }
 
