@@ -2,8 +2,9 @@
 # The two decoders on the same recordings: the native command line
 # (libmpg123) and the Windows one under Wine (the system's ACM codec) must
 # find the same silences, each cut within one frame (1152 samples, 0.026 s)
-# of the other's. Run from the Windows build's tests; skipped (77) when the
-# native program has not been built.
+# of the other's; and a Windows without the codec (Wine's l3codeca.acm left
+# out) gets the message that says so, and no cuts. Run from the Windows
+# build's tests; skipped (77) when the native program has not been built.
 # Usage: decoders_test.sh NATIVE_SNIPWISE WINDOWS_SNIPWISE_CLI CORPUS_DIR
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -30,4 +31,15 @@ for name in pauses-cbr.mp3 pauses-vbr.mp3; do
     fi
   done
 done
+
+set +e
+out="$(WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=};l3codeca.acm=" "$ROOT/scripts/wine-run" "$windows" \
+  silences "Z:$corpus/pauses-cbr.mp3" 2>&1)"
+code=$?
+set -e
+if [ "$code" != 1 ] || [ "$(tr -d '\r' <<<"$out")" != \
+  "The MP3 decoder of this system could not be loaded, so no silences can be found." ]; then
+  echo "decoders_test: without the codec: status $code, output: $out" >&2
+  status=1
+fi
 exit $status

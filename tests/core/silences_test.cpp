@@ -2,7 +2,8 @@
 // pauses, cut into more stretches than it has pauses, so that seams fall in
 // the music and in the silences, gives the very cuts of a single pass, with
 // the platform's decoder (libmpg123, or the ACM codec under Windows); and
-// the encoder's summary frame before the audio changes nothing.
+// the encoder's summary frame before the audio changes nothing; a halt ends
+// the search.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -49,6 +50,13 @@ TEST(Silences, StretchesDecodedSideBySideGiveTheCutsOfOnePass) {
     WriteBytes(dir.File("bare.mp3"), std::vector<uint8_t>(bytes.begin() + scan.audioStart, bytes.end()));
     snip::SilenceOptions options;
     EXPECT_EQ(snip::FindSilences(dir.File("bare.mp3"), options).cuts, snip::FindSilences(corpus + name, options).cuts);
+
+    // A halt, asked on this thread, stops every stretch.
+    options.threads = 3;
+    int asked = 0;
+    snip::SilenceSearch halted = snip::FindSilences(corpus + name, options, {}, [&] { return ++asked > 1; });
+    EXPECT_EQ(halted.outcome, snip::SilenceOutcome::Halted);
+    EXPECT_TRUE(halted.cuts.empty());
   }
 }
 
