@@ -328,59 +328,6 @@ bool MessageBoxWatcher::WaitForCount(size_t n, int timeoutMs) {
 
 // ---- common dialogs -------------------------------------------------------------
 
-FileDialogDriver::FileDialogDriver(std::string title, std::vector<std::string> names, bool cancel)
-    : title_(std::move(title)), names_(std::move(names)), cancel_(cancel) {
-  thread_ = std::thread([this] {
-    Run();
-    finished_ = true;
-  });
-}
-
-FileDialogDriver::~FileDialogDriver() {
-  stop_ = true;
-  JoinPumping(thread_, finished_);
-}
-
-void FileDialogDriver::Run() {
-  HWND dialog = nullptr;
-  auto find = [&] {
-    for (HWND candidate : TopLevelDialogs()) {
-      if (Caption(candidate) == title_) {
-        dialog = candidate;
-        return true;
-      }
-    }
-    return false;
-  };
-  if (!WaitFor(find, stop_, 20000)) return;
-  seen_ = true;
-  Sleep(100);  // let the dialog finish its own initialisation
-  if (cancel_) {
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
-  } else {
-    for (const std::string& name : names_) {
-      if (!IsWindow(dialog)) break;
-      HWND edit = nullptr;
-      if (HWND combo = GetDlgItem(dialog, 1148)) {
-        HWND inner = FindWindowExA(combo, nullptr, "ComboBox", nullptr);
-        edit = FindWindowExA(inner ? inner : combo, nullptr, "Edit", nullptr);
-      }
-      if (!edit) edit = GetDlgItem(dialog, 1152);
-      SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
-      PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                   reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
-      Sleep(300);
-    }
-  }
-  WaitFor([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, stop_, 10000);
-  done_ = true;
-}
-
-bool FileDialogDriver::WaitDone(int timeoutMs) {
-  return PumpUntil([&] { return done_.load(); }, timeoutMs);
-}
-
 DialogDriver::DialogDriver(std::string title, std::function<void(HWND)> act)
     : title_(std::move(title)), act_(std::move(act)) {
   thread_ = std::thread([this] {
@@ -409,12 +356,35 @@ void DialogDriver::Run() {
   seen_ = true;
   Sleep(100);  // let the dialog finish its own initialisation
   act_(dialog);
-  if (WaitFor([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, stop_, 10000)) done_ = true;
+  WaitFor([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, stop_, 10000);
+  done_ = true;
 }
 
 bool DialogDriver::WaitDone(int timeoutMs) {
   return PumpUntil([&] { return done_.load(); }, timeoutMs);
 }
+
+FileDialogDriver::FileDialogDriver(std::string title, std::vector<std::string> names, bool cancel)
+    : DialogDriver(std::move(title), [names = std::move(names), cancel](HWND dialog) {
+        if (cancel) {
+          PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
+          return;
+        }
+        for (const std::string& name : names) {
+          if (!IsWindow(dialog)) break;
+          HWND edit = nullptr;
+          if (HWND combo = GetDlgItem(dialog, 1148)) {
+            HWND inner = FindWindowExA(combo, nullptr, "ComboBox", nullptr);
+            edit = FindWindowExA(inner ? inner : combo, nullptr, "Edit", nullptr);
+          }
+          if (!edit) edit = GetDlgItem(dialog, 1152);
+          SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
+          PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+          Sleep(300);
+        }
+      }) {}
 
 FolderDialogDriver::FolderDialogDriver(std::string path, bool cancel) : path_(std::move(path)), cancel_(cancel) {
   thread_ = std::thread([this] {

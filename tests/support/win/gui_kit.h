@@ -98,29 +98,6 @@ class MessageBoxWatcher {
   std::thread thread_;
 };
 
-// Answers the next common file dialog (open or save) whose title is `title`:
-// types each entry of `names` into its file name field and presses OK (use
-// several entries to change folder first, then pick files); with cancel set
-// it presses Cancel instead.
-class FileDialogDriver {
- public:
-  FileDialogDriver(std::string title, std::vector<std::string> names, bool cancel = false);
-  ~FileDialogDriver();
-  bool Seen() const { return seen_; }
-  bool WaitDone(int timeoutMs = 15000);
-
- private:
-  void Run();
-  std::string title_;
-  std::vector<std::string> names_;
-  bool cancel_;
-  std::atomic<bool> stop_{false};
-  std::atomic<bool> finished_{false};
-  std::atomic<bool> seen_{false};
-  std::atomic<bool> done_{false};
-  std::thread thread_;
-};
-
 // Acts on the next dialog of this process captioned `title` (one the test
 // thread opened and is inside): act runs on the driver's own thread, and
 // may set its controls and post clicks to it.
@@ -129,7 +106,7 @@ class DialogDriver {
   DialogDriver(std::string title, std::function<void(HWND dialog)> act);
   ~DialogDriver();
   bool Seen() const { return seen_; }
-  // True once the dialog was acted on and has closed.
+  // True once the dialog was acted on and has closed (or was given up on).
   bool WaitDone(int timeoutMs = 15000);
 
  private:
@@ -141,6 +118,15 @@ class DialogDriver {
   std::atomic<bool> seen_{false};
   std::atomic<bool> done_{false};
   std::thread thread_;
+};
+
+// Answers the next common file dialog (open or save) whose title is `title`:
+// types each entry of `names` into its file name field and presses OK (use
+// several entries to change folder first, then pick files); with cancel set
+// it presses Cancel instead.
+class FileDialogDriver : public DialogDriver {
+ public:
+  FileDialogDriver(std::string title, std::vector<std::string> names, bool cancel = false);
 };
 
 // Answers the next folder browser: selects `path` and presses OK, or
