@@ -107,7 +107,8 @@ RECT ViewArea() {
 
 int ViewWidth() { return std::max<int>(1, static_cast<int>(ViewArea().right)); }
 
-// Height of the time ruler: a line of the window's font and some room.
+// Height of the band above the wave: a line of the window's font for the
+// time ruler, and one for the marks' labels below it.
 int RulerHeight() {
   HDC dc = GetDC(wave.view);
   HFONT old = static_cast<HFONT>(SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(wave.window, WM_GETFONT, 0, 0))));
