@@ -59,41 +59,6 @@ int SummaryHeader(const uint8_t* src, bool lameTag, uint8_t h[4]) {
 
 }  // namespace
 
-namespace {
-
-// Tables for the CRC eight bytes at a time: table[0] is the CRC of one byte,
-// table[k] of that byte followed by k zero bytes.
-struct Crc16Tables {
-  uint16_t t[8][256];
-  constexpr Crc16Tables() : t{} {
-    for (int b = 0; b < 256; ++b) {
-      uint16_t crc = static_cast<uint16_t>(b);
-      for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
-      t[0][b] = crc;
-    }
-    for (int k = 1; k < 8; ++k) {
-      for (int b = 0; b < 256; ++b) t[k][b] = static_cast<uint16_t>((t[k - 1][b] >> 8) ^ t[0][t[k - 1][b] & 0xFF]);
-    }
-  }
-};
-constexpr Crc16Tables kCrc16;
-
-}  // namespace
-
-// The music CRC covers every byte of a track, so it runs eight bytes a step.
-uint16_t Crc16(const uint8_t* data, size_t n, uint16_t crc) {
-  const auto& t = kCrc16.t;
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    const uint8_t* p = data + i;
-    uint32_t lo = static_cast<uint32_t>(p[0] | (p[1] << 8)) ^ crc;
-    crc = static_cast<uint16_t>(t[7][lo & 0xFF] ^ t[6][lo >> 8] ^ t[5][p[2]] ^ t[4][p[3]] ^ t[3][p[4]] ^ t[2][p[5]] ^
-                                t[1][p[6]] ^ t[0][p[7]]);
-  }
-  for (; i < n; ++i) crc = static_cast<uint16_t>((crc >> 8) ^ t[0][(crc ^ data[i]) & 0xFF]);
-  return crc;
-}
-
 bool ReadSummaryFrame(const uint8_t* frame, size_t bytes, StreamSummary* summary) {
   *summary = StreamSummary{};
   if (bytes < 4 || !FrameHeaderTest(frame) || HeaderLayerBits(frame) != 1) return false;

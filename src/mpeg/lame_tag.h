@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "mpeg/crc16.h"
+
 namespace snip {
 
 enum class SummaryKind { None, Xing, Info, Vbri };
@@ -43,10 +45,6 @@ struct StreamSummary {
 // Reads the summary frame that starts at frame (bytes available); false (and
 // kind None) when the frame is no summary frame. Needs no more than the frame.
 bool ReadSummaryFrame(const uint8_t* frame, size_t bytes, StreamSummary* summary);
-
-// CRC-16 with the reversed polynomial 0xA001 (as used by the LAME tag),
-// continued from crc (0 to begin).
-uint16_t Crc16(const uint8_t* data, size_t n, uint16_t crc = 0);
 
 struct SummaryFrameFields {
   // Any audio frame header of the stream: the summary frame takes its

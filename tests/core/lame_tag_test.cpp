@@ -44,9 +44,9 @@ TEST(LameTag, Crc16IsTheArcCrc) {
   // Continued in pieces it gives the same.
   uint16_t crc = snip::Crc16(reinterpret_cast<const uint8_t*>(check), 4);
   EXPECT_EQ(snip::Crc16(reinterpret_cast<const uint8_t*>(check) + 4, 5, crc), 0xBB3D);
-  // Long runs, in pieces of every length around the eight-byte step, agree
-  // with the CRC taken bit by bit.
-  std::vector<uint8_t> bytes(300);
+  // Long runs, in pieces of every length around the eight-byte step and the
+  // 16- and 64-byte steps of the folding, agree with the CRC taken bit by bit.
+  std::vector<uint8_t> bytes(1500);
   uint32_t seed = 12345;
   for (uint8_t& b : bytes) b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
   uint16_t reference = 0;
@@ -56,7 +56,7 @@ TEST(LameTag, Crc16IsTheArcCrc) {
       reference = static_cast<uint16_t>((reference & 1) ? (reference >> 1) ^ 0xA001 : reference >> 1);
     }
   }
-  for (size_t cut = 0; cut <= 17; ++cut) {
+  for (size_t cut : {0, 1, 2, 3, 7, 8, 9, 15, 16, 17, 63, 64, 65, 100, 1423, 1436, 1437, 1499, 1500}) {
     uint16_t head = snip::Crc16(bytes.data(), cut);
     EXPECT_EQ(snip::Crc16(bytes.data() + cut, bytes.size() - cut, head), reference) << cut;
   }
