@@ -99,9 +99,9 @@ int64_t TrackStart(const SplitJob& job, size_t n) {
 // Number of tracks a run can make at most, for checks made before it starts.
 int64_t MostTracks(const SplitJob& job, int64_t sourceSize) {
   if (!job.equalSegments) return static_cast<int64_t>(job.marks.size());
-  if (job.variableBitrate) {
-    // The length is not measured before the split: bound it by the lowest
-    // bitrate there is (8 kbit/s).
+  if (job.variableBitrate || job.exact) {
+    // The length is not measured before the split (exact cuts go by time
+    // whatever the bitrate): bound it by the lowest bitrate there is (8 kbit/s).
     int64_t mostSegmentBytes = static_cast<int64_t>(job.marks[1].offset) * BytesPerHundredth(8);
     if (mostSegmentBytes <= 0) return 1;
     return (sourceSize - job.firstFrame) / mostSegmentBytes + 2;
@@ -223,8 +223,9 @@ int SplitCommand(const SplitOptions& options) {
     return kExitRefused;
   }
   // The split walks a variable-bitrate source's frames itself: the scan
-  // stops as soon as it knows the bitrate varies.
-  ScanResult scan = SourceScan(source, ScanDepth::UntilVariable);
+  // stops as soon as it knows the bitrate varies. Exact cuts walk the frames
+  // of every source, so for them the first frame is enough.
+  ScanResult scan = SourceScan(source, options.exact ? ScanDepth::FirstFrame : ScanDepth::UntilVariable);
   if (scan.outcome != ScanOutcome::Accepted) return Refuse(ScanMessage(scan.outcome));
   int64_t sourceSize = source.Size();
   source.Close();

@@ -194,7 +194,7 @@ ScanResult SourceScan(File& file, ScanDepth depth) {
       ++result.frames;
       result.samples += f.samples;
       result.audioBytes += f.size;
-      if (!whole && (changes || tag == FrameTag::Vbr)) break;
+      if (!whole && (changes || tag == FrameTag::Vbr || depth == ScanDepth::FirstFrame)) break;
     }
     if (step == FrameWalk::Step::ReadError) return result;
   }

@@ -41,11 +41,13 @@ struct ScanResult {
 };
 
 // How far the scan walks the audio frames: all of them (the page, `snipwise
-// scan`), or only until the stream is known to be of a variable bitrate (a
-// split, which walks the frames itself). In the second case a variable-
-// bitrate result's frames, samples and audioBytes cover only the frames
-// walked, and bitrate is the first audio frame's.
-enum class ScanDepth { Whole, UntilVariable };
+// scan`), only until the stream is known to be of a variable bitrate (a
+// split, which walks the frames itself), or only the first (a split with
+// exact cuts, which cuts by sample time whatever the bitrate). Short of the
+// whole, a variable-bitrate result's frames, samples and audioBytes cover
+// only the frames walked, and bitrate is the first audio frame's; after the
+// first frame alone, variableBitrate says only what the summary frame says.
+enum class ScanDepth { Whole, UntilVariable, FirstFrame };
 
 // Scans from the file's current position (the start of the file). On
 // acceptance the file position is left at audioStart.

@@ -130,7 +130,7 @@ int FramesFor(double seconds) { return static_cast<int>(seconds * 44100.0 / 1152
 // The tracks the engine makes from the same source and marks, in its own folder.
 std::vector<std::string> EngineSplit(const std::string& source, const std::vector<SplitMark>& marks,
                                      const std::string& folder, const std::string& nameTemplate = "%file% - %track%",
-                                     bool equalSegments = false) {
+                                     bool equalSegments = false, bool exact = false) {
   File file = File::OpenRead(source);
   ScanResult scan = SourceScan(file);
   EXPECT_EQ(scan.outcome, ScanOutcome::Accepted);
@@ -145,6 +145,7 @@ std::vector<std::string> EngineSplit(const std::string& source, const std::vecto
   job.variableBitrate = scan.variableBitrate;
   job.marks = marks;
   job.equalSegments = equalSegments;
+  job.exact = exact;
   EXPECT_EQ(ValidateSplitJob(job), SplitRefusal::None);
   SplitSummary summary;
   EXPECT_EQ(RunSplit(job, SplitHooks{}, &summary), SplitOutcome::Completed);
@@ -1024,6 +1025,24 @@ TEST_F(CliTest, ExactSplitAndJoinGiveBackTheSourcesSamples) {
   ProcessResult join = RunCli(args);
   ASSERT_EQ(join.status, 0) << join.err;
   EXPECT_TRUE(DecodePcm(engine_.File("again.mp3"), "mpg123") == whole);
+}
+
+// Exact cuts go by time whatever the bitrate, so the command line scans no
+// further than the first frame for them: a stream whose bitrate changes
+// only late is still cut to the bytes the page cuts after its whole scan.
+TEST_F(CliTest, ExactCutsOfAStreamThatChangesBitrateLateAreThePages) {
+  FrameShape high;
+  high.bitrateIndex = 14;
+  Bytes bytes = MakeStream(FrameShape{}, 300);
+  Append(bytes, MakeStream(high, 300));
+  Append(bytes, MakeId3v1Tag("Night Set"));
+  std::string source = in_.File("late.mp3");
+  WriteBytes(source, bytes);
+  ProcessResult split =
+      RunCli({"split", source, "--exact", "--at", "0:03.21", "--at", "0:10", "--folder", out_.Path()});
+  ASSERT_EQ(split.status, 0) << split.err;
+  ExpectSameTracks(ListedTracks(split.out),
+                   EngineSplit(source, Marks({0, 321, 1000}), engine_.Path(), "%file% - %track%", false, true));
 }
 
 TEST_F(CliTest, HelpAndWrongCommandLines) {
