@@ -40,7 +40,14 @@ int64_t Allowed(FileOp op, const std::string& path, int64_t position, size_t n) 
     hook = faultHook;
   }
   if (!hook) return static_cast<int64_t>(n);
-  int64_t allowed = hook(op, path, position, n);
+  // Blocks may be written on a thread of their own while the next ones are
+  // read: the hook is asked by one thread at a time.
+  static std::mutex askMutex;
+  int64_t allowed;
+  {
+    std::lock_guard<std::mutex> lock(askMutex);
+    allowed = hook(op, path, position, n);
+  }
   if (allowed < 0) return -1;
   return allowed > static_cast<int64_t>(n) ? static_cast<int64_t>(n) : allowed;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <deque>
 
+#include "app/write_behind.h"
 #include "mpeg/frame_header.h"
 #include "mpeg/frame_walk.h"
 #include "mpeg/lame_tag.h"
@@ -67,12 +68,27 @@ ExactJoinResult WriteExactJoin(const std::vector<std::string>& inputs, File& out
   int64_t at = output.Tell();
   if (at < 0) return ExactJoinResult::WriteFailed;
 
+  // Bytes go out in blocks, written on a thread of their own. The latest
+  // frames written (keptSizes, the last keptBytes of out) stay in out after
+  // a block is handed over, for comparing with the head of the next input;
+  // musicFrom is where the bytes the music CRC has not yet taken begin.
   std::vector<uint8_t> out;
   out.reserve(kFlushBytes + 4096);
+  std::deque<size_t> keptSizes;
+  size_t keptBytes = 0;
+  size_t musicFrom = 0;
+  uint16_t musicCrc = 0;
   bool writeFailed = false;
-  auto flush = [&] {
-    if (!out.empty() && !output.Write(out.data(), out.size())) writeFailed = true;
-    out.clear();
+  WriteBehind writer(output);
+  std::vector<uint8_t> latest;
+  auto flush = [&](bool keepLatest) {
+    musicCrc = Crc16(out.data() + musicFrom, out.size() - musicFrom, musicCrc);
+    size_t n = out.size() - (keepLatest ? keptBytes : 0);
+    latest.assign(out.begin() + static_cast<std::ptrdiff_t>(n), out.end());
+    out.resize(n);
+    if (!writer.Hand(out)) writeFailed = true;
+    out.insert(out.end(), latest.begin(), latest.end());
+    musicFrom = out.size();
   };
 
   uint8_t header[4] = {};
@@ -81,16 +97,13 @@ ExactJoinResult WriteExactJoin(const std::vector<std::string>& inputs, File& out
   int64_t bytes = 0;  // from the summary frame on
   int64_t samples = 0;
   uint32_t frames = 0;
-  uint16_t musicCrc = 0;
   int firstBitrate = -1;
   bool vbr = false;
   TocBuilder toc;
   StreamSummary first, last;
-  std::deque<std::vector<uint8_t>> kept;  // the latest frames written
 
   auto emit = [&](const uint8_t* data, size_t n, int spf) {
     toc.Add(bytes, samples);
-    musicCrc = Crc16(data, n, musicCrc);
     bytes += static_cast<int64_t>(n);
     samples += spf;
     ++frames;
@@ -98,9 +111,25 @@ ExactJoinResult WriteExactJoin(const std::vector<std::string>& inputs, File& out
     if (firstBitrate < 0) firstBitrate = bitrate;
     if (bitrate != firstBitrate) vbr = true;
     out.insert(out.end(), data, data + n);
-    kept.emplace_back(data, data + n);
-    if (kept.size() > kKeptFrames) kept.pop_front();
-    if (out.size() >= kFlushBytes) flush();
+    keptSizes.push_back(n);
+    keptBytes += n;
+    if (keptSizes.size() > kKeptFrames) {
+      keptBytes -= keptSizes.front();
+      keptSizes.pop_front();
+    }
+    if (out.size() >= kFlushBytes) flush(true);
+  };
+  // Whether the frames frames[1..len] are the last len frames written.
+  auto repeatsLatest = [&](const std::vector<std::vector<uint8_t>>& frames, size_t len) {
+    size_t at = out.size();
+    for (size_t k = 0; k < len; ++k) at -= keptSizes[keptSizes.size() - 1 - k];
+    for (size_t k = 0; k < len; ++k) {
+      const std::vector<uint8_t>& f = frames[1 + k];
+      size_t size = keptSizes[keptSizes.size() - len + k];
+      if (f.size() != size || std::memcmp(f.data(), out.data() + at, size) != 0) return false;
+      at += size;
+    }
+    return true;
   };
 
   int64_t total = 0;
@@ -128,6 +157,7 @@ ExactJoinResult WriteExactJoin(const std::vector<std::string>& inputs, File& out
         std::vector<uint8_t> tag(static_cast<size_t>(a.tagSize));
         if (!input.Seek(0) || input.ReadFull(tag.data(), tag.size()) != a.tagSize) return ExactJoinResult::ReadFailed;
         out.insert(out.end(), tag.begin(), tag.end());
+        musicFrom = out.size();
       }
     }
     if (i + 1 == inputs.size()) last = a.summary;
@@ -142,12 +172,9 @@ ExactJoinResult WriteExactJoin(const std::vector<std::string>& inputs, File& out
     auto releaseHead = [&] {
       size_t skip = 0;
       if (!head.empty() && IsSilentFrame(head[0].data(), static_cast<int>(head[0].size()))) {
-        size_t most = std::min(head.size() - 1, kept.size());
+        size_t most = std::min(head.size() - 1, keptSizes.size());
         for (size_t len = most; len > 0 && skip == 0; --len) {
-          if (std::equal(head.begin() + 1, head.begin() + 1 + static_cast<std::ptrdiff_t>(len),
-                         kept.end() - static_cast<std::ptrdiff_t>(len))) {
-            skip = 1 + len;
-          }
+          if (repeatsLatest(head, len)) skip = 1 + len;
         }
       }
       for (size_t h = skip; h < head.size(); ++h) {
@@ -164,9 +191,11 @@ ExactJoinResult WriteExactJoin(const std::vector<std::string>& inputs, File& out
       if (summaryLength == 0) {
         std::memcpy(header, frame.data, 4);
         summaryLength = SummaryFrameLength(header, true);
-        flush();
+        flush(false);
+        if (!writer.Drain()) return ExactJoinResult::WriteFailed;
         summaryAt = output.Tell();
         out.assign(static_cast<size_t>(summaryLength), 0);
+        musicFrom = out.size();
         bytes = summaryLength;
       }
       if (holding) {
@@ -182,8 +211,8 @@ ExactJoinResult WriteExactJoin(const std::vector<std::string>& inputs, File& out
     done += a.end - a.start;
   }
   if (summaryLength == 0) return ExactJoinResult::NoAudio;
-  flush();
-  if (writeFailed) return ExactJoinResult::WriteFailed;
+  flush(false);
+  if (writeFailed || !writer.Drain()) return ExactJoinResult::WriteFailed;
 
   SummaryFrameFields fields;
   std::memcpy(fields.header, header, 4);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/write_behind.h"
 #include "mpeg/frame_header.h"
 #include "mpeg/source_scan.h"
 
@@ -204,18 +205,24 @@ ExactCutter::Result ExactCutter::WriteTrack(File& track, int64_t from, int64_t t
   const int firstBitrate = HeaderBitrateIndex(silentFrame_.data());
   bool vbr = false;
   bool writeFailed = false;
+  // The blocks are written on a thread of their own; the music CRC runs
+  // over each block as it is handed over (the summary frame's place at the
+  // start of the first block is not music).
+  size_t musicFrom = out.size();
+  WriteBehind writer(track);
+  auto write = [&] {
+    musicCrc = Crc16(out.data() + musicFrom, out.size() - musicFrom, musicCrc);
+    musicFrom = 0;
+    return writer.Hand(out);
+  };
   auto emit = [&](const uint8_t* data, size_t n) {
     toc.Add(bytes, samples);
-    musicCrc = Crc16(data, n, musicCrc);
     bytes += static_cast<int64_t>(n);
     samples += spf;
     ++frames;
     if (HeaderBitrateIndex(data) != firstBitrate) vbr = true;
     out.insert(out.end(), data, data + n);
-    if (out.size() >= kFlushBytes) {
-      if (!track.Write(out.data(), out.size())) writeFailed = true;
-      out.clear();
-    }
+    if (out.size() >= kFlushBytes && !write()) writeFailed = true;
   };
 
   emit(silentFrame_.data(), silentFrame_.size());
@@ -228,14 +235,16 @@ ExactCutter::Result ExactCutter::WriteTrack(File& track, int64_t from, int64_t t
   }
   WalkFrame frame;
   int64_t index = 0;
+  // The main data of the frames written here is not kept: a later track's
+  // reservoir comes from the frames its Seek walks, at least kLookback of
+  // them before its first frame (or every frame from the start).
   while (!writeFailed && lastWritten < lastIndex && Step(&frame, &index)) {
-    KeepMainData(frame);
     emit(frame.data, static_cast<size_t>(frame.size));
     lastWritten = index;
     if (progress) progress(walk_->Position() - audioStart_, audioEnd_ - audioStart_);
   }
   if (readFailed_) return Result::ReadFailed;
-  if (writeFailed) return Result::WriteFailed;
+  if (writeFailed || !write() || !writer.Drain()) return Result::WriteFailed;
   bool sourceEnded = ended_ && (to < 0 || end >= EndRaw());
   if (sourceEnded) end = std::min(end, EndRaw());
 
@@ -257,7 +266,6 @@ ExactCutter::Result ExactCutter::WriteTrack(File& track, int64_t from, int64_t t
   std::vector<uint8_t> summary = BuildSummaryFrame(fields);
   if (summary.size() != static_cast<size_t>(summaryLength)) return Result::WriteFailed;
 
-  if (!out.empty() && !track.Write(out.data(), out.size())) return Result::WriteFailed;
   if (!track.Seek(at) || !track.Write(summary.data(), summary.size()) || !track.Seek(at + bytes)) {
     return Result::WriteFailed;
   }

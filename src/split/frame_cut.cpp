@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "app/write_behind.h"
 #include "mpeg/frame_header.h"
 #include "mpeg/lame_tag.h"
 
@@ -19,7 +20,9 @@ constexpr size_t kBlockSize = 256 * 1024;
 
 FrameTimeCutter::FrameTimeCutter(File& source, int64_t start, int64_t end,
                                  std::function<void(int64_t, int64_t)> progress)
-    : walk_(source, start, end), start_(start), end_(end), progress_(std::move(progress)), out_(kBlockSize) {}
+    : walk_(source, start, end), start_(start), end_(end), progress_(std::move(progress)) {
+  out_.reserve(kBlockSize);
+}
 
 bool FrameTimeCutter::Advance() {
   // Only Layer III frames are audio here; anything else is stepped over.
@@ -34,22 +37,20 @@ bool FrameTimeCutter::Advance() {
   return step != FrameWalk::Step::ReadError;
 }
 
-bool FrameTimeCutter::Flush(File& track) {
-  if (outUsed_ == 0) return true;
-  if (!track.Write(out_.data(), outUsed_)) return false;
-  outUsed_ = 0;
+bool FrameTimeCutter::Flush(WriteBehind& writer) {
+  if (out_.empty()) return true;
+  if (!writer.Hand(out_)) return false;
   if (progress_) progress_(walk_.Position() - start_, end_ - start_);
   return true;
 }
 
-bool FrameTimeCutter::Put(File& track, const uint8_t* data, size_t n) {
+bool FrameTimeCutter::Put(WriteBehind& writer, const uint8_t* data, size_t n) {
   while (n > 0) {
-    size_t take = std::min(n, out_.size() - outUsed_);
-    std::memcpy(out_.data() + outUsed_, data, take);
-    outUsed_ += take;
+    size_t take = std::min(n, kBlockSize - out_.size());
+    out_.insert(out_.end(), data, data + take);
     data += take;
     n -= take;
-    if (outUsed_ == out_.size() && !Flush(track)) return false;
+    if (out_.size() == kBlockSize && !Flush(writer)) return false;
   }
   return true;
 }
@@ -71,7 +72,8 @@ FrameTimeCutter::Result FrameTimeCutter::CopyTrack(File& track, int64_t cutHundr
   const int summaryLength = SummaryFrameLength(fields.header, false);
   if (summaryLength <= 0) return Result::ReadFailed;
   std::vector<uint8_t> summary(static_cast<size_t>(summaryLength), 0);
-  if (!Put(track, summary.data(), summary.size())) return Result::WriteFailed;
+  WriteBehind writer(track);
+  if (!Put(writer, summary.data(), summary.size())) return Result::WriteFailed;
 
   TocBuilder toc;
   int64_t bytes = summaryLength;
@@ -81,14 +83,14 @@ FrameTimeCutter::Result FrameTimeCutter::CopyTrack(File& track, int64_t cutHundr
   for (bool first = true; hasPending_; first = false) {
     if (!first && samplesBefore_ * 100 >= cutSamples) break;
     toc.Add(bytes, samples);
-    if (!Put(track, pending_.data, static_cast<size_t>(pending_.size))) return Result::WriteFailed;
+    if (!Put(writer, pending_.data, static_cast<size_t>(pending_.size))) return Result::WriteFailed;
     bytes += pending_.size;
     samples += pending_.samples;
     ++frames;
     samplesBefore_ += pending_.samples;
     if (!Advance()) return Result::ReadFailed;
   }
-  if (!Flush(track)) return Result::WriteFailed;
+  if (!Flush(writer) || !writer.Drain()) return Result::WriteFailed;
 
   fields.vbr = true;
   fields.frames = frames;

@@ -14,6 +14,8 @@
 
 namespace snip {
 
+class WriteBehind;
+
 class FrameTimeCutter {
  public:
   enum class Result { Cut, SourceEnded, ReadFailed, WriteFailed };
@@ -33,8 +35,8 @@ class FrameTimeCutter {
 
  private:
   bool Advance();  // the next frame into pending_; false on a read failure
-  bool Put(File& track, const uint8_t* data, size_t n);
-  bool Flush(File& track);
+  bool Put(WriteBehind& writer, const uint8_t* data, size_t n);
+  bool Flush(WriteBehind& writer);
 
   FrameWalk walk_;
   int64_t start_;
@@ -45,8 +47,7 @@ class FrameTimeCutter {
   WalkFrame pending_;
   int64_t samplesBefore_ = 0;  // samples of the frames before pending_
   int sampleRate_ = 0;
-  std::vector<uint8_t> out_;
-  size_t outUsed_ = 0;
+  std::vector<uint8_t> out_;  // the block being filled
 };
 
 // The number of tracks FrameTimeCutter makes of the frames of [start, end)

@@ -809,6 +809,21 @@ TEST_F(CliTest, AFullDiskLeavesTheDestinationAsItWasAndOnlyCompleteTracks) {
   ASSERT_EQ(listed.size(), 1u);
   EXPECT_TRUE(ReadBytes(out_.File("src - 01.mp3")) == ReadBytes(engine[0]));
   EXPECT_EQ(FilesIn(out_.Path()), std::vector<std::string>{"src - 01.mp3"});
+
+  // Exact tracks and the gapless join have their blocks written on a thread
+  // of their own: the failure is reported all the same, and only complete
+  // files are left.
+  std::filesystem::remove(out_.File("src - 01.mp3"));
+  result = RunCliOnAFullDisk({"split", source, "--exact", "--at", "0:05", "--folder", out_.Path()}, 600, out_.Path());
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, Line(kSplitFileError));
+  EXPECT_EQ(ListedTracks(result.out).size(), 1u);
+  EXPECT_EQ(FilesIn(out_.Path()), std::vector<std::string>{"src - 01.mp3"});
+  std::filesystem::remove(out_.File("src - 01.mp3"));
+  result = RunCliOnAFullDisk({"join", "--exact", "dest.mp3", source, source}, 600, out_.Path());
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, Line(kJoinFileError) + Line("\"dest.mp3\" could not be written."));
+  EXPECT_TRUE(FilesIn(out_.Path()).empty());
 }
 
 TEST_F(CliTest, SpecialFilesAreRefusedAtOnce) {
