@@ -7,10 +7,14 @@ namespace snip {
 namespace {
 
 constexpr size_t kMostWaiting = 2;
+constexpr size_t kMostPooled = 4;  // the caller's, two waiting and one being written
 
 }  // namespace
 
-WriteBehind::WriteBehind(File& file) : file_(file), thread_([this] { Run(); }) {}
+WriteBehind::WriteBehind(File& file, BlockPool* pool) : file_(file), pool_(pool) {
+  if (pool_) spare_ = std::move(*pool_);
+  thread_ = std::thread([this] { Run(); });
+}
 
 WriteBehind::~WriteBehind() {
   {
@@ -20,6 +24,14 @@ WriteBehind::~WriteBehind() {
   }
   changed_.notify_all();
   thread_.join();
+  if (pool_) {
+    pool_->clear();
+    for (std::vector<uint8_t>& block : spare_) {
+      if (pool_->size() == kMostPooled) break;
+      block.clear();
+      pool_->push_back(std::move(block));
+    }
+  }
 }
 
 bool WriteBehind::Hand(std::vector<uint8_t>& block) {

@@ -14,11 +14,16 @@
 
 namespace snip {
 
+// Blocks kept between writers, so that one track after another reuses the
+// same memory instead of asking the system for fresh pages.
+using BlockPool = std::vector<std::vector<uint8_t>>;
+
 class WriteBehind {
  public:
   // The file is written at its current position on; nothing else may move
-  // or write it until Drain has returned (or the writer is gone).
-  explicit WriteBehind(File& file);
+  // or write it until Drain has returned (or the writer is gone). Blocks
+  // for reuse come from pool, when given, and go back to it.
+  explicit WriteBehind(File& file, BlockPool* pool = nullptr);
   // Blocks not yet written are dropped: callers that keep the file Drain
   // first.
   ~WriteBehind();
@@ -37,10 +42,11 @@ class WriteBehind {
   void Run();
 
   File& file_;
+  BlockPool* pool_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<std::vector<uint8_t>> waiting_;
-  std::vector<std::vector<uint8_t>> spare_;  // written blocks, for reuse
+  BlockPool spare_;  // written blocks, for reuse
   bool writing_ = false;
   bool failed_ = false;
   bool stop_ = false;

@@ -194,7 +194,8 @@ ExactCutter::Result ExactCutter::WriteTrack(File& track, int64_t from, int64_t t
   int64_t at = track.Tell();
   if (at < 0) return Result::WriteFailed;
   const int summaryLength = SummaryFrameLength(header_, true);
-  std::vector<uint8_t> out(static_cast<size_t>(summaryLength), 0);
+  std::vector<uint8_t>& out = out_;
+  out.assign(static_cast<size_t>(summaryLength), 0);
   out.reserve(kFlushBytes + 4096);
   TocBuilder toc;
   uint16_t musicCrc = 0;
@@ -209,7 +210,7 @@ ExactCutter::Result ExactCutter::WriteTrack(File& track, int64_t from, int64_t t
   // over each block as it is handed over (the summary frame's place at the
   // start of the first block is not music).
   size_t musicFrom = out.size();
-  WriteBehind writer(track);
+  WriteBehind writer(track, &blocks_);
   auto write = [&] {
     musicCrc = Crc16(out.data() + musicFrom, out.size() - musicFrom, musicCrc);
     musicFrom = 0;

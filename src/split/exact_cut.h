@@ -88,6 +88,8 @@ class ExactCutter {
   };
   std::vector<Held> held_;
   std::vector<uint8_t> heldBytes_;
+  std::vector<uint8_t> out_;                  // the block of a track being filled
+  std::vector<std::vector<uint8_t>> blocks_;  // for the writer of each track
   std::vector<uint8_t> silentFrame_;  // the track's first frame, carrying the reservoir
   int64_t seekFrom_ = -1;             // the sample Seek prepared for
   int64_t firstIndex_ = 0;            // the first real frame of the prepared track

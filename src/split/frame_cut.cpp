@@ -72,7 +72,7 @@ FrameTimeCutter::Result FrameTimeCutter::CopyTrack(File& track, int64_t cutHundr
   const int summaryLength = SummaryFrameLength(fields.header, false);
   if (summaryLength <= 0) return Result::ReadFailed;
   std::vector<uint8_t> summary(static_cast<size_t>(summaryLength), 0);
-  WriteBehind writer(track);
+  WriteBehind writer(track, &blocks_);
   if (!Put(writer, summary.data(), summary.size())) return Result::WriteFailed;
 
   TocBuilder toc;

@@ -48,6 +48,7 @@ class FrameTimeCutter {
   int64_t samplesBefore_ = 0;  // samples of the frames before pending_
   int sampleRate_ = 0;
   std::vector<uint8_t> out_;  // the block being filled
+  std::vector<std::vector<uint8_t>> blocks_;  // for the writer of each track
 };
 
 // The number of tracks FrameTimeCutter makes of the frames of [start, end)
