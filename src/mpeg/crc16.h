@@ -6,10 +6,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace snip {
 
 // The CRC of n bytes, continued from crc (0 to begin).
 uint16_t Crc16(const uint8_t* data, size_t n, uint16_t crc = 0);
+
+// The same CRC taken each way this processor can take it (eight bytes a
+// step first), for checking that the ways agree.
+std::vector<uint16_t> Crc16EveryWay(const uint8_t* data, size_t n, uint16_t crc = 0);
 
 }  // namespace snip

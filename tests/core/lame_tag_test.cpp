@@ -59,6 +59,9 @@ TEST(LameTag, Crc16IsTheArcCrc) {
   for (size_t cut : {0, 1, 2, 3, 7, 8, 9, 15, 16, 17, 63, 64, 65, 100, 1423, 1436, 1437, 1499, 1500}) {
     uint16_t head = snip::Crc16(bytes.data(), cut);
     EXPECT_EQ(snip::Crc16(bytes.data() + cut, bytes.size() - cut, head), reference) << cut;
+    for (uint16_t way : snip::Crc16EveryWay(bytes.data() + cut, bytes.size() - cut, head)) {
+      EXPECT_EQ(way, reference) << cut;
+    }
   }
 }
 
