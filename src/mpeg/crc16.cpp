@@ -94,6 +94,15 @@ __attribute__((target("sse2,pclmul"))) inline __m128i Load(const uint8_t* p) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
 
+// Folds the whole registers' worth of bytes from i on into r, then leaves
+// r's bytes and the last few to the tables.
+__attribute__((target("sse2,pclmul"))) uint16_t FoldRest(__m128i r, const uint8_t* data, size_t i, size_t n) {
+  for (; i + 16 <= n; i += 16) r = FoldInto(r, kFold1, Load(data + i));
+  uint8_t rest[16];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(rest), r);
+  return Crc16Tabled(data + i, n - i, Crc16Tabled(rest, sizeof(rest), 0));
+}
+
 // n is at least 64.
 __attribute__((target("sse2,pclmul"))) uint16_t Crc16Folded(const uint8_t* data, size_t n, uint16_t crc) {
   // The CRC so far, as a starting value, joins the first two bytes.
@@ -109,10 +118,7 @@ __attribute__((target("sse2,pclmul"))) uint16_t Crc16Folded(const uint8_t* data,
     r3 = FoldInto(r3, kFold4, Load(data + i + 48));
   }
   __m128i r = FoldInto(r0, kFold3, FoldInto(r1, kFold2, FoldInto(r2, kFold1, r3)));
-  for (; i + 16 <= n; i += 16) r = FoldInto(r, kFold1, Load(data + i));
-  uint8_t rest[16];
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(rest), r);
-  return Crc16Tabled(data + i, n - i, Crc16Tabled(rest, sizeof(rest), 0));
+  return FoldRest(r, data, i, n);
 }
 
 // The same with 32-byte registers where the processor multiplies two
@@ -155,10 +161,7 @@ __attribute__((target("avx2,vpclmulqdq,pclmul"))) uint16_t Crc16FoldedWide(const
   const Fold* over[8] = {&kFold7, &kFold6, &kFold5, &kFold4, &kFold3, &kFold2, &kFold1, nullptr};
   __m128i r = lanes[7];
   for (int lane = 6; lane >= 0; --lane) r = FoldInto(lanes[lane], *over[lane], r);
-  for (; i + 16 <= n; i += 16) r = FoldInto(r, kFold1, Load(data + i));
-  uint8_t rest[16];
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(rest), r);
-  return Crc16Tabled(data + i, n - i, Crc16Tabled(rest, sizeof(rest), 0));
+  return FoldRest(r, data, i, n);
 }
 
 bool CanFold() {
