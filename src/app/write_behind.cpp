@@ -1,5 +1,6 @@
 #include "app/write_behind.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace snip {
@@ -11,7 +12,8 @@ constexpr size_t kMostPooled = 4;  // the caller's, two waiting and one being wr
 
 }  // namespace
 
-WriteBehind::WriteBehind(File& file, BlockPool* pool) : file_(file), pool_(pool) {
+WriteBehind::WriteBehind(File& file, BlockPool* pool)
+    : file_(file), pool_(pool), end_(std::max<int64_t>(0, file.Tell())) {
   if (pool_) spare_ = std::move(*pool_);
   thread_ = std::thread([this] { Run(); });
 }
@@ -39,6 +41,7 @@ bool WriteBehind::Hand(std::vector<uint8_t>& block) {
   changed_.wait(lock, [this] { return failed_ || waiting_.size() < kMostWaiting; });
   if (failed_) return false;
   const size_t room = block.capacity();
+  end_ += static_cast<int64_t>(block.size());
   if (!block.empty()) waiting_.push_back(std::move(block));
   if (!spare_.empty()) {
     block = std::move(spare_.back());

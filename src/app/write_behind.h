@@ -38,11 +38,20 @@ class WriteBehind {
   // failed.
   bool Drain();
 
+  // How many bytes the next block takes to end on a multiple of blockBytes
+  // in the file. Writes of whole aligned blocks cost the system far less
+  // than writes that begin or end elsewhere (it keeps such pages in larger
+  // pieces).
+  size_t Room(size_t blockBytes) const {
+    return blockBytes - static_cast<size_t>(end_ % static_cast<int64_t>(blockBytes));
+  }
+
  private:
   void Run();
 
   File& file_;
   BlockPool* pool_;
+  int64_t end_;  // where in the file the bytes handed over so far end
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<std::vector<uint8_t>> waiting_;

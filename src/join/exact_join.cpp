@@ -81,9 +81,11 @@ ExactJoinResult WriteExactJoin(const std::vector<std::string>& inputs, File& out
   bool writeFailed = false;
   WriteBehind writer(output);
   std::vector<uint8_t> latest;
+  // A block that keeps the latest frames ends where the file's blocks of
+  // kFlushBytes end.
   auto flush = [&](bool keepLatest) {
     musicCrc = Crc16(out.data() + musicFrom, out.size() - musicFrom, musicCrc);
-    size_t n = out.size() - (keepLatest ? keptBytes : 0);
+    size_t n = keepLatest ? std::min(writer.Room(kFlushBytes), out.size() - keptBytes) : out.size();
     latest.assign(out.begin() + static_cast<std::ptrdiff_t>(n), out.end());
     out.resize(n);
     if (!writer.Hand(out)) writeFailed = true;
@@ -117,7 +119,7 @@ ExactJoinResult WriteExactJoin(const std::vector<std::string>& inputs, File& out
       keptBytes -= keptSizes.front();
       keptSizes.pop_front();
     }
-    if (out.size() >= kFlushBytes) flush(true);
+    if (out.size() >= writer.Room(kFlushBytes) + keptBytes) flush(true);
   };
   // Whether the frames frames[1..len] are the last len frames written.
   auto repeatsLatest = [&](const std::vector<std::vector<uint8_t>>& frames, size_t len) {

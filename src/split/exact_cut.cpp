@@ -222,8 +222,15 @@ ExactCutter::Result ExactCutter::WriteTrack(File& track, int64_t from, int64_t t
     samples += spf;
     ++frames;
     if (HeaderBitrateIndex(data) != firstBitrate) vbr = true;
-    out.insert(out.end(), data, data + n);
-    if (out.size() >= kFlushBytes && !write()) writeFailed = true;
+    // Blocks end where the track file's blocks of kFlushBytes end.
+    while (n > 0 && !writeFailed) {
+      const size_t room = writer.Room(kFlushBytes);
+      size_t take = out.size() < room ? std::min(n, room - out.size()) : 0;
+      out.insert(out.end(), data, data + take);
+      data += take;
+      n -= take;
+      if (out.size() >= room && !write()) writeFailed = true;
+    }
   };
 
   emit(silentFrame_.data(), silentFrame_.size());

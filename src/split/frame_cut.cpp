@@ -12,8 +12,8 @@ namespace snip {
 
 namespace {
 
-// Track files are written in blocks of this size, each starting on a
-// multiple of it in the file.
+// Track files are written in blocks of this size, each ending on a multiple
+// of it in the file.
 constexpr size_t kBlockSize = 256 * 1024;
 
 }  // namespace
@@ -46,11 +46,12 @@ bool FrameTimeCutter::Flush(WriteBehind& writer) {
 
 bool FrameTimeCutter::Put(WriteBehind& writer, const uint8_t* data, size_t n) {
   while (n > 0) {
-    size_t take = std::min(n, kBlockSize - out_.size());
+    const size_t room = writer.Room(kBlockSize);
+    size_t take = out_.size() < room ? std::min(n, room - out_.size()) : 0;
     out_.insert(out_.end(), data, data + take);
     data += take;
     n -= take;
-    if (out_.size() == kBlockSize && !Flush(writer)) return false;
+    if (out_.size() >= room && !Flush(writer)) return false;
   }
   return true;
 }
