@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <string>
 
 #include "app/file_io.h"
@@ -82,7 +83,6 @@ bool EndsWithMp3(const std::string& path) {
   for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return tail == ".mp3";
 }
-
 
 std::string TimeText(int64_t offset) {
   char text[32];
@@ -222,13 +222,22 @@ int SplitCommand(const SplitOptions& options) {
     NameUnopened(options.source);
     return kExitRefused;
   }
-  // The split walks a variable-bitrate source's frames itself: the scan
-  // stops as soon as it knows the bitrate varies. Exact cuts walk the frames
-  // of every source, so for them the first frame is enough.
-  ScanResult scan = SourceScan(source, options.exact ? ScanDepth::FirstFrame : ScanDepth::UntilVariable);
+  // The first frame says what the source is. Exact cuts walk the frames of
+  // every source and need no more; a split on bytes needs to know that the
+  // bitrate never changes, which takes a walk over every frame: that walk
+  // runs beside the split, whose tracks take their names only once it has
+  // found no change (else the split begins again, on frames).
+  ScanResult scan = SourceScan(source, ScanDepth::FirstFrame);
   if (scan.outcome != ScanOutcome::Accepted) return Refuse(ScanMessage(scan.outcome));
   int64_t sourceSize = source.Size();
   source.Close();
+  std::future<ScanResult> walked;
+  if (!options.exact && !scan.variableBitrate) {
+    walked = std::async(std::launch::async, [path = options.source] {
+      File file = File::OpenRead(path);
+      return file.IsOpen() ? SourceScan(file, ScanDepth::UntilVariable) : ScanResult{};
+    });
+  }
 
   // The track list, through the same rules as times typed on the page.
   TrackList list;
@@ -256,56 +265,81 @@ int SplitCommand(const SplitOptions& options) {
   }
   for (const std::string& time : options.times) {
     if (list.Add(time) == AddResult::NotATime) {
-      return Refuse(
-          "\"" + time + "\" is not a time.  Please give times as minutes:seconds.hundredths, such as 4:05.50, or as "
-          "hours:minutes:seconds.hundredths, such as 1:04:05.50.",
-          kExitUsage);
+      return Refuse("\"" + time +
+                        "\" is not a time.  Please give times as minutes:seconds.hundredths, such as 4:05.50, or as "
+                        "hours:minutes:seconds.hundredths, such as 1:04:05.50.",
+                    kExitUsage);
     }
   }
 
   SplitJob job;
-  job.sourcePath = NativePath(options.source);
-  job.folder = FolderWithSeparator(NativePath(options.folder));
-  job.nameTemplate = options.nameTemplate;
-  job.bitrate = scan.bitrate;
-  job.bitrateIndex = scan.bitrateIndex;
-  job.firstFrame = scan.audioStart;
-  job.variableBitrate = scan.variableBitrate;
-  job.marks = list.Marks();
-  job.equalSegments = options.equalSegments;
-  job.replaceExisting = options.overwrite;
-  job.tagTracks = options.tags;
-  job.exact = options.exact;
-  job.album = album;
-  job.albumArtist = albumArtist;
+  // Builds the job for the scan and checks it; 0 when it may run.
+  auto prepare = [&](const ScanResult& scan) -> int {
+    job = SplitJob();
+    job.sourcePath = NativePath(options.source);
+    job.folder = FolderWithSeparator(NativePath(options.folder));
+    job.nameTemplate = options.nameTemplate;
+    job.bitrate = scan.bitrate;
+    job.bitrateIndex = scan.bitrateIndex;
+    job.firstFrame = scan.audioStart;
+    job.variableBitrate = scan.variableBitrate;
+    job.marks = list.Marks();
+    job.equalSegments = options.equalSegments;
+    job.replaceExisting = options.overwrite;
+    job.tagTracks = options.tags;
+    job.exact = options.exact;
+    job.album = album;
+    job.albumArtist = albumArtist;
 
-  SplitRefusal refusal = ValidateSplitJob(job);
-  if (refusal != SplitRefusal::None) return Refuse(SplitRefusalMessage(refusal));
-  std::string clash = TrackOverCueSheet(job, options.cueSheet, sourceSize);
-  if (!clash.empty()) {
-    return Refuse("The track \"" + clash + "\" would be written over the CUE sheet.  Please change the name.");
-  }
-  // No file the run did not make is replaced without --overwrite, and none
-  // that is not a file at all.
-  std::vector<std::string> planned;
-  if (!PlannedTrackNames(job, &planned)) return Refuse(SplitOutcomeMessage(SplitOutcome::FileError));
-  for (const std::string& name : ExistingTrackNames(planned)) {
-    if (KindOf(name) != PathKind::Regular) {
-      Refuse(SplitOutcomeMessage(SplitOutcome::FileError));
-      NameFile(name, kNotAFile);
-      return kExitRefused;
+    SplitRefusal refusal = ValidateSplitJob(job);
+    if (refusal != SplitRefusal::None) return Refuse(SplitRefusalMessage(refusal));
+    std::string clash = TrackOverCueSheet(job, options.cueSheet, sourceSize);
+    if (!clash.empty()) {
+      return Refuse("The track \"" + clash + "\" would be written over the CUE sheet.  Please change the name.");
     }
-    if (!options.overwrite) return Refuse(TakenMessage(name));
-  }
+    // No file the run did not make is replaced without --overwrite, and none
+    // that is not a file at all.
+    std::vector<std::string> planned;
+    if (!PlannedTrackNames(job, &planned)) return Refuse(SplitOutcomeMessage(SplitOutcome::FileError));
+    for (const std::string& name : ExistingTrackNames(planned)) {
+      if (KindOf(name) != PathKind::Regular) {
+        Refuse(SplitOutcomeMessage(SplitOutcome::FileError));
+        NameFile(name, kNotAFile);
+        return kExitRefused;
+      }
+      if (!options.overwrite) return Refuse(TakenMessage(name));
+    }
+    return 0;
+  };
+  if (int refused = prepare(scan)) return refused;
 
   ProgressBar bar = ProgressBar::ForStandardError();
   SplitHooks hooks;
   hooks.haltRequested = HaltRequested;
   hooks.trackStarted = [&bar](int number) { bar.SetLabel(TrackLabel("Creating", number)); };
   hooks.progress = [&bar](int64_t done, int64_t total) { bar.Update(done, total); };
+  ScanResult verdict;
+  bool vetoed = false;
+  if (walked.valid()) {
+    hooks.mayCommit = [&] {
+      if (walked.valid()) verdict = walked.get();
+      vetoed = verdict.outcome != ScanOutcome::Accepted || verdict.variableBitrate;
+      return !vetoed;
+    };
+  }
   SplitSummary summary;
   SplitOutcome outcome;
   {
+    ActiveRun active;
+    outcome = RunSplit(job, hooks, &summary);
+  }
+  if (vetoed) {
+    // No track was named: the source is refused, or split on its frames.
+    bar.Clear();
+    if (verdict.outcome != ScanOutcome::Accepted) return Refuse(ScanMessage(verdict.outcome));
+    if (int refused = prepare(verdict)) return refused;
+    hooks.mayCommit = nullptr;
+    summary = SplitSummary();
     ActiveRun active;
     outcome = RunSplit(job, hooks, &summary);
   }
@@ -349,8 +383,8 @@ int JoinCommand(const JoinOptions& options) {
   JoinOutcome outcome;
   {
     ActiveRun active;
-    outcome = RunJoin(options.destination, options.inputs, hooks, options.overwrite, &report, options.tags || options.exact,
-                      options.exact);
+    outcome = RunJoin(options.destination, options.inputs, hooks, options.overwrite, &report,
+                      options.tags || options.exact, options.exact);
   }
   bar.Clear();
 

@@ -184,12 +184,13 @@ ScanResult SourceScan(File& file, ScanDepth depth) {
   bool changes = false;
   {
     const bool whole = depth == ScanDepth::Whole;
-    FrameWalk walk(file, audio, audioEnd, whole ? 64 * 1024 : 16 * 1024);
+    FrameWalk walk(file, audio, audioEnd, depth == ScanDepth::FirstFrame ? 16 * 1024 : 64 * 1024);
     WalkFrame f;
     FrameWalk::Step step;
     while ((step = walk.Next(&f)) == FrameWalk::Step::Frame) {
       if (HeaderLayerBits(f.data) != 1) continue;
-      if (result.frames == 0) result.sampleRate = SampleRateHz(HeaderVersionBits(f.data), HeaderSampleRateIndex(f.data));
+      if (result.frames == 0)
+        result.sampleRate = SampleRateHz(HeaderVersionBits(f.data), HeaderSampleRateIndex(f.data));
       changes |= f.bitrateIndex != index;
       ++result.frames;
       result.samples += f.samples;

@@ -1045,7 +1045,10 @@ TEST_F(CliTest, ExactSplitAndJoinGiveBackTheSourcesSamples) {
 // Exact cuts go by time whatever the bitrate, so the command line scans no
 // further than the first frame for them: a stream whose bitrate changes
 // only late is still cut to the bytes the page cuts after its whole scan.
-TEST_F(CliTest, ExactCutsOfAStreamThatChangesBitrateLateAreThePages) {
+// The command line learns that the bitrate changes only after the split has
+// begun (it walks the frames beside it): plain and exact cuts alike are the
+// page's, and nothing of the split that was begun on bytes is left.
+TEST_F(CliTest, CutsOfAStreamThatChangesBitrateLateAreThePages) {
   FrameShape high;
   high.bitrateIndex = 14;
   Bytes bytes = MakeStream(FrameShape{}, 300);
@@ -1058,6 +1061,13 @@ TEST_F(CliTest, ExactCutsOfAStreamThatChangesBitrateLateAreThePages) {
   ASSERT_EQ(split.status, 0) << split.err;
   ExpectSameTracks(ListedTracks(split.out),
                    EngineSplit(source, Marks({0, 321, 1000}), engine_.Path(), "%file% - %track%", false, true));
+
+  TempDir plain, engine;
+  split = RunCli({"split", source, "--at", "0:03.21", "--at", "0:10", "--folder", plain.Path()});
+  ASSERT_EQ(split.status, 0) << split.err;
+  auto tracks = ListedTracks(split.out);
+  ExpectSameTracks(tracks, EngineSplit(source, Marks({0, 321, 1000}), engine.Path()));
+  EXPECT_EQ(FilesIn(plain.Path()).size(), tracks.size());
 }
 
 TEST_F(CliTest, HelpAndWrongCommandLines) {
