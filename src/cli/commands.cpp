@@ -84,6 +84,7 @@ bool EndsWithMp3(const std::string& path) {
   return tail == ".mp3";
 }
 
+
 std::string TimeText(int64_t offset) {
   char text[32];
   FormatTimeText(static_cast<int32_t>(offset), text, sizeof text);
@@ -222,12 +223,13 @@ int SplitCommand(const SplitOptions& options) {
     NameUnopened(options.source);
     return kExitRefused;
   }
-  // The first frame says what the source is. Exact cuts walk the frames of
-  // every source and need no more; a split on bytes needs to know that the
-  // bitrate never changes, which takes a walk over every frame: that walk
-  // runs beside the split, whose tracks take their names only once it has
-  // found no change (else the split begins again, on frames).
-  ScanResult scan = SourceScan(source, ScanDepth::FirstFrame);
+  // Exact cuts walk the frames of every source: for them the first frame is
+  // enough. A split on bytes needs to know that the bitrate never changes,
+  // which takes a walk over every frame. The opening frames are walked
+  // first (a variable bitrate mostly shows at once), the rest beside the
+  // split, whose tracks take their names only once that walk has found no
+  // change (else the split begins again, on frames).
+  ScanResult scan = SourceScan(source, options.exact ? ScanDepth::FirstFrame : ScanDepth::Opening);
   if (scan.outcome != ScanOutcome::Accepted) return Refuse(ScanMessage(scan.outcome));
   int64_t sourceSize = source.Size();
   source.Close();
@@ -265,10 +267,10 @@ int SplitCommand(const SplitOptions& options) {
   }
   for (const std::string& time : options.times) {
     if (list.Add(time) == AddResult::NotATime) {
-      return Refuse("\"" + time +
-                        "\" is not a time.  Please give times as minutes:seconds.hundredths, such as 4:05.50, or as "
-                        "hours:minutes:seconds.hundredths, such as 1:04:05.50.",
-                    kExitUsage);
+      return Refuse(
+          "\"" + time + "\" is not a time.  Please give times as minutes:seconds.hundredths, such as 4:05.50, or as "
+          "hours:minutes:seconds.hundredths, such as 1:04:05.50.",
+          kExitUsage);
     }
   }
 
@@ -383,8 +385,8 @@ int JoinCommand(const JoinOptions& options) {
   JoinOutcome outcome;
   {
     ActiveRun active;
-    outcome = RunJoin(options.destination, options.inputs, hooks, options.overwrite, &report,
-                      options.tags || options.exact, options.exact);
+    outcome = RunJoin(options.destination, options.inputs, hooks, options.overwrite, &report, options.tags || options.exact,
+                      options.exact);
   }
   bar.Clear();
 

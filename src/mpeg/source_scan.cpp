@@ -17,6 +17,8 @@ namespace {
 // Longest frame of any layer (MPEG-2.5 Layer II, 160 kbit/s at 8 kHz, padded:
 // 2881 bytes) and the four bytes of the header that follows it.
 constexpr size_t kFrameBytes = 2896;
+// Audio an opening scan walks (see ScanDepth::Opening).
+constexpr int64_t kOpeningBytes = 256 * 1024;
 
 const char kNotLayer3Message[] =
     "The MP3 you have selected to split cannot be used because it is not an MPEG Layer III file.";
@@ -184,18 +186,19 @@ ScanResult SourceScan(File& file, ScanDepth depth) {
   bool changes = false;
   {
     const bool whole = depth == ScanDepth::Whole;
-    FrameWalk walk(file, audio, audioEnd, depth == ScanDepth::FirstFrame ? 16 * 1024 : 64 * 1024);
+    const bool brief = depth == ScanDepth::FirstFrame || depth == ScanDepth::Opening;
+    FrameWalk walk(file, audio, audioEnd, brief ? 16 * 1024 : 64 * 1024);
     WalkFrame f;
     FrameWalk::Step step;
     while ((step = walk.Next(&f)) == FrameWalk::Step::Frame) {
       if (HeaderLayerBits(f.data) != 1) continue;
-      if (result.frames == 0)
-        result.sampleRate = SampleRateHz(HeaderVersionBits(f.data), HeaderSampleRateIndex(f.data));
+      if (result.frames == 0) result.sampleRate = SampleRateHz(HeaderVersionBits(f.data), HeaderSampleRateIndex(f.data));
       changes |= f.bitrateIndex != index;
       ++result.frames;
       result.samples += f.samples;
       result.audioBytes += f.size;
       if (!whole && (changes || tag == FrameTag::Vbr || depth == ScanDepth::FirstFrame)) break;
+      if (depth == ScanDepth::Opening && walk.Position() - audio >= kOpeningBytes) break;
     }
     if (step == FrameWalk::Step::ReadError) return result;
   }

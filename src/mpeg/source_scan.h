@@ -47,7 +47,10 @@ struct ScanResult {
 // whole, a variable-bitrate result's frames, samples and audioBytes cover
 // only the frames walked, and bitrate is the first audio frame's; after the
 // first frame alone, variableBitrate says only what the summary frame says.
-enum class ScanDepth { Whole, UntilVariable, FirstFrame };
+// Opening walks the frames of the audio's first 256 KiB (or until the
+// bitrate changes): a split on bytes begins after them, while a walk over
+// the rest runs beside it.
+enum class ScanDepth { Whole, UntilVariable, Opening, FirstFrame };
 
 // Scans from the file's current position (the start of the file). On
 // acceptance the file position is left at audioStart.

@@ -342,7 +342,9 @@ SplitOutcome RunSplit(const SplitJob& job, const SplitHooks& hooks, SplitSummary
     if (k == 0) return 0;
     return job.equalSegments ? static_cast<int64_t>(k) * plan.segment : job.marks[k].offset;
   };
-  auto hasMark = [&](size_t k) { return k == 0 || (job.equalSegments ? plan.segment > 0 : k < job.marks.size()); };
+  auto hasMark = [&](size_t k) {
+    return k == 0 || (job.equalSegments ? plan.segment > 0 : k < job.marks.size());
+  };
   size_t exactTracks = 0;
   if (job.exact) {
     ExactCutter counter(source, plan.start, plan.audioEnd);
@@ -385,7 +387,7 @@ SplitOutcome RunSplit(const SplitJob& job, const SplitHooks& hooks, SplitSummary
   size_t trackCount = 0;
   if (job.tagTracks) {
     tags = TrackTags(job, source, plan.hasTag ? plan.tag : nullptr);
-    trackCount = exact                 ? exactTracks
+    trackCount = exact                  ? exactTracks
                  : job.variableBitrate ? CountFrameTimeTracks(source, plan.start, plan.audioEnd, cutTimeAfterTrack)
                                        : plan.TrackCount();
   }

@@ -18,11 +18,11 @@ struct SplitMark {
 
 struct SplitJob {
   std::string sourcePath;
-  std::string folder;            // output folder ending in a separator; empty: the source's folder
-  std::string nameTemplate;      // the destination name template
-  int32_t bitrate = 0;           // kbit/s, from the scan
-  int32_t bitrateIndex = 0;      // from the scan
-  int64_t firstFrame = 0;        // first audio frame, from the scan
+  std::string folder;        // output folder ending in a separator; empty: the source's folder
+  std::string nameTemplate;  // the destination name template
+  int32_t bitrate = 0;       // kbit/s, from the scan
+  int32_t bitrateIndex = 0;  // from the scan
+  int64_t firstFrame = 0;    // first audio frame, from the scan
   bool variableBitrate = false;  // from the scan: cut on frame starts by sample time
   std::vector<SplitMark> marks;  // the track list in order; marks[0] is the 000:00.00 marker
   bool equalSegments = false;

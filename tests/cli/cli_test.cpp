@@ -1051,7 +1051,8 @@ TEST_F(CliTest, ExactSplitAndJoinGiveBackTheSourcesSamples) {
 TEST_F(CliTest, CutsOfAStreamThatChangesBitrateLateAreThePages) {
   FrameShape high;
   high.bitrateIndex = 14;
-  Bytes bytes = MakeStream(FrameShape{}, 300);
+  // The change comes after the frames the command line walks first.
+  Bytes bytes = MakeStream(FrameShape{}, 800);
   Append(bytes, MakeStream(high, 300));
   Append(bytes, MakeId3v1Tag("Night Set"));
   std::string source = in_.File("late.mp3");
